@@ -1,0 +1,8 @@
+#include "launcher/launcher.h"
+
+// Windows' GUI entry point, declared by hand (the handles are pointers) so
+// that only the platform layer includes <windows.h>.
+extern "C" int __stdcall WinMain(void* /*instance*/, void* /*previousInstance*/, char* commandLine,
+                                 int /*showCommand*/) {
+  return RunLauncher(commandLine == nullptr ? "" : commandLine);
+}

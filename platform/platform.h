@@ -1,0 +1,71 @@
+// The launcher's one door to the operating system.
+//
+// Every service the launcher and the settings store need from Windows is a
+// plain function here. The Windows program links platform_win32.cpp; the host
+// tests link a recording stand-in with the same functions instead, so the
+// launch logic runs and is checked without Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <boost/filesystem/path.hpp>
+
+namespace platform {
+
+// A Win32 error number, as GetLastError returns it.
+using ErrorNumber = std::uint32_t;
+
+inline constexpr ErrorNumber kErrorElevationRequired = 740;
+
+// The handles of a started process. They are never closed: the launcher exits
+// right after using them, which releases them.
+struct Process {
+  void* process = nullptr;
+  void* mainThread = nullptr;
+};
+
+// Blocks the calling thread for the given time.
+void Sleep(unsigned milliseconds);
+
+// Limits where the process looks for DLLs it loads later to the system
+// folder. Does nothing on systems that lack the service.
+void RestrictDllSearchToSystemFolder();
+
+// Sets a variable in the launcher's own environment, which processes started
+// afterwards inherit. Failures are not reported.
+void SetEnvironment(const std::string& name, const std::string& value);
+
+// Starts the program with no command line, suspended, inheriting the
+// environment and the current directory. The name is resolved against the
+// current directory only. On failure returns false and LastError() tells why.
+bool StartSuspended(const std::string& executable, Process* started);
+
+// Lets a suspended process's main thread run. Failures are not reported.
+void ResumeMainThread(const Process& started);
+
+// The error number of the last platform call that failed.
+ErrorNumber LastError();
+
+// The full path of the running launcher's own executable, however long.
+boost::filesystem::path OwnExecutablePath();
+
+// Asks the shell to run the file elevated ("runas"), with an empty argument
+// string, shown normally, in the given working directory; does not wait for
+// it. On failure (the user refusing the prompt included) returns false and
+// LastError() tells why.
+bool StartElevated(const boost::filesystem::path& file,
+                   const boost::filesystem::path& workingDirectory);
+
+// Shows a message box with an OK button and no icon, owned by no window.
+void ShowMessage(const std::string& text, const std::string& caption);
+
+// Shows a message box with Yes and No buttons and no icon, owned by no
+// window. Returns true when the user pressed Yes.
+bool AskYesNo(const std::string& text, const std::string& caption);
+
+// The user's roaming application-data folder. Throws
+// boost::filesystem::filesystem_error when the shell cannot name it.
+boost::filesystem::path RoamingAppDataFolder();
+
+}  // namespace platform

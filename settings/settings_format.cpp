@@ -1,0 +1,104 @@
+#include "settings/settings_format.h"
+
+#include <istream>
+#include <ostream>
+
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/range/iterator_range.hpp>
+
+namespace {
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr char kEndOfFile = '\x1A';
+constexpr std::string_view kLineEnd = "\r\n";
+
+// True for the classic locale's space class. Spelled out rather than asked of
+// the runtime's locale so that every platform agrees; no byte of 0x80 or above
+// is a space.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The text without its leading and trailing spaces, as a view into it.
+std::string_view Trim(std::string_view text) {
+  const auto trimmed = boost::algorithm::trim_copy_if(
+      boost::make_iterator_range(text.data(), text.data() + text.size()), IsSpace);
+  return {trimmed.begin(), static_cast<std::size_t>(trimmed.size())};
+}
+
+// The text up to the first 0x1A, which ends a file read in text mode.
+std::string_view UpToEndOfFileMark(std::string_view text) {
+  return text.substr(0, text.find(kEndOfFile));
+}
+
+// The text without a leading UTF-8 byte-order mark, as Notepad may save one.
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) {
+    text.remove_prefix(kUtf8ByteOrderMark.size());
+  }
+  return text;
+}
+
+// Takes the next line, without its line feed, off the front of the text.
+std::string_view TakeLine(std::string_view& text) {
+  const std::size_t end = text.find('\n');
+  const std::string_view line = text.substr(0, end);
+  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  return line;
+}
+
+}  // namespace
+
+void ParseSections(std::string_view text, SectionMap& sections) {
+  text = WithoutByteOrderMark(UpToEndOfFileMark(text));
+  KeyMap* current = nullptr;  // No section header seen yet.
+  while (!text.empty()) {
+    // Trimming also drops the CR of a CR LF line end.
+    const std::string_view line = Trim(TakeLine(text));
+    if (line.size() < 3) continue;  // Too short to be a header or a key line.
+
+    // A comment line.
+    if (line.front() == '#') continue;
+
+    // A [section] line; one without its closing bracket is ignored.
+    if (line.front() == '[') {
+      if (line.back() == ']') current = &sections[std::string(line.substr(1, line.size() - 2))];
+      continue;
+    }
+
+    // A key = value line, inside a section; one without "=" or without a
+    // key is ignored. Only the first "=" splits, so values may hold more.
+    const std::size_t equals = line.find('=');
+    if (current == nullptr || equals == std::string_view::npos || equals == 0) continue;
+    (*current)[std::string(Trim(line.substr(0, equals)))] = std::string(Trim(line.substr(equals + 1)));
+  }
+}
+
+void LoadFrom(std::istream& in, SectionMap& sections) {
+  if (!in) return;
+  std::string text;
+  char chunk[64 * 1024];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) text.append(chunk, in.gcount());
+  ParseSections(text, sections);
+}
+
+std::string FormatSections(const SectionMap& sections) {
+  std::string text;
+  for (const auto& [name, keys] : sections) {
+    text.append("[").append(name).append("]").append(kLineEnd);
+    for (const auto& [key, value] : keys) {
+      text.append(key).append(" = ").append(value).append(kLineEnd);
+    }
+    text.append(kLineEnd);
+  }
+  return text;
+}
+
+void WriteSections(std::ostream& out, const SectionMap& sections) {
+  const std::string formatted = FormatSections(sections);
+  std::string_view text = formatted;
+  while (!text.empty()) {
+    const std::size_t lineLength = text.find(kLineEnd) + kLineEnd.size();
+    out.write(text.data(), static_cast<std::streamsize>(lineLength));
+    out.flush();
+    text.remove_prefix(lineLength);
+  }
+}
