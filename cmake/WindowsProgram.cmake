@@ -9,7 +9,7 @@ add_executable(CirrovaneXR WIN32
   platform/resources/launcher.rc)
 target_include_directories(CirrovaneXR PRIVATE "${CMAKE_BINARY_DIR}/generated")
 target_link_libraries(CirrovaneXR PRIVATE launcher shell32)
-target_link_options(CirrovaneXR PRIVATE -static -mwindows -Wl,--dynamicbase -Wl,--nxcompat)
+target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat)
 set_target_properties(CirrovaneXR PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PROJECT_SOURCE_DIR}/dist")
 set_source_files_properties(platform/resources/launcher.rc PROPERTIES
   OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/platform/resources/launcher.manifest;${PROJECT_SOURCE_DIR}/platform/resources/launcher.ico")
