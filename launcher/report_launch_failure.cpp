@@ -17,7 +17,8 @@ void RestartElevated(const std::string& productTitle) {
   const platform::ErrorNumber error = platform::LastError();
   platform::ShowMessage(
       "Cirrovane requires administrator privileges in-order to run.\nPlease run Cirrovane as "
-      "administrator.\nError: " + std::to_string(error),
+      "administrator.\nError: " +
+          std::to_string(error),
       productTitle);
 }
 
@@ -29,7 +30,8 @@ void ReportLaunchFailure(platform::ErrorNumber error, const std::string& simulat
     RestartElevated(productTitle);
     return;
   }
-  platform::ShowMessage("Cirrovane was unable to launch " + simulatorName + ".\nPlease ensure that " +
-                            simulatorExecutable + " is located in your flight simulator directory.",
+  platform::ShowMessage("Cirrovane was unable to launch " + simulatorName +
+                            ".\nPlease ensure that " + simulatorExecutable +
+                            " is located in your flight simulator directory.",
                         productTitle);
 }

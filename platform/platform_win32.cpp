@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <boost/filesystem/exception.hpp>
 
@@ -50,7 +50,8 @@ boost::filesystem::path OwnExecutablePath() {
     const DWORD length =
         ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     // A full buffer means the path was cut: try again with more room.
-    if (length < buffer.size()) return boost::filesystem::path(buffer.data(), buffer.data() + length);
+    if (length < buffer.size())
+      return boost::filesystem::path(buffer.data(), buffer.data() + length);
     buffer.resize(buffer.size() * 2);
   }
 }

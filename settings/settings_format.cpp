@@ -68,7 +68,8 @@ void ParseSections(std::string_view text, SectionMap& sections) {
     // key is ignored. Only the first "=" splits, so values may hold more.
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos || equals == 0) continue;
-    (*current)[std::string(Trim(line.substr(0, equals)))] = std::string(Trim(line.substr(equals + 1)));
+    (*current)[std::string(Trim(line.substr(0, equals)))] =
+        std::string(Trim(line.substr(equals + 1)));
   }
 }
 

@@ -1,5 +1,5 @@
-#include <boost/filesystem/operations.hpp>
 #include <gmock/gmock.h>
+#include <boost/filesystem/operations.hpp>
 
 #include "tests/launch_test_fixture.h"
 

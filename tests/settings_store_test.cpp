@@ -1,8 +1,8 @@
 #include "settings/settings_store.h"
 
+#include <gtest/gtest.h>
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
-#include <gtest/gtest.h>
 
 #include "tests/recording_platform.h"
 #include "tests/test_support.h"
