@@ -17,3 +17,19 @@ set_source_files_properties(platform/resources/launcher.rc PROPERTIES
 if(EXISTS "${PROJECT_SOURCE_DIR}/tests/e2e/tools/CMakeLists.txt")
   add_subdirectory(tests/e2e/tools)
 endif()
+
+# The release archive: the program and a short guide for users.
+set(CIRROVANE_RELEASE_ZIP "${PROJECT_SOURCE_DIR}/dist/CirrovaneXR-${PROJECT_VERSION}-win32.zip")
+set(CIRROVANE_RELEASE_STAGE "${CMAKE_BINARY_DIR}/release")
+add_custom_command(
+  OUTPUT "${CIRROVANE_RELEASE_ZIP}"
+  COMMAND "${CMAKE_COMMAND}" -E rm -rf "${CIRROVANE_RELEASE_STAGE}"
+  COMMAND "${CMAKE_COMMAND}" -E make_directory "${CIRROVANE_RELEASE_STAGE}"
+  COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:CirrovaneXR>" "${CIRROVANE_RELEASE_STAGE}/"
+  COMMAND "${CMAKE_COMMAND}" -E copy "${PROJECT_SOURCE_DIR}/docs/user-readme.txt"
+          "${CIRROVANE_RELEASE_STAGE}/README.txt"
+  COMMAND "${CMAKE_COMMAND}" -E chdir "${CIRROVANE_RELEASE_STAGE}"
+          "${CMAKE_COMMAND}" -E tar cf "${CIRROVANE_RELEASE_ZIP}" --format=zip CirrovaneXR.exe README.txt
+  DEPENDS CirrovaneXR "${PROJECT_SOURCE_DIR}/docs/user-readme.txt"
+  COMMENT "Packing ${CIRROVANE_RELEASE_ZIP}")
+add_custom_target(release_zip ALL DEPENDS "${CIRROVANE_RELEASE_ZIP}")

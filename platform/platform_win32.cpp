@@ -3,9 +3,10 @@
 
 #include <vector>
 
+#include <windows.h>
+// After <windows.h>, which they need.
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <boost/filesystem/exception.hpp>
 
