@@ -1,0 +1,215 @@
+// What one launch costs the settings file, against two yardsticks, for files
+// of 100, 10,000 and 100,000 keys:
+//   floor/<keys>          read the file's bytes and write them back: the least
+//                         any rewrite of the whole file can cost;
+//   store/<keys>          what a launch does: construct the store (load and
+//                         parse), SetValue("Loading", "ForceVRMode", "1")
+//                         (backup rotation, temporary file, rename), destroy;
+//   property_tree/<keys>  Boost.PropertyTree's read_ini, the same put and
+//                         write_ini, as a general-purpose INI library would.
+// All three work on the same file in the same folder, and every iteration
+// starts from the same bytes on disk; putting them back is not timed.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include "settings/settings_format.h"
+#include "settings/settings_store.h"
+#include "tests/recording_platform.h"
+#include "tests/test_support.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kKeysPerSection = 100;
+
+// Words that settings names are made of, combined into capitalised run-together
+// names of typical length ("WindowPositionX", "TextureQuality").
+const char* const kWords[] = {"Window",  "Position", "Texture", "Quality", "Render", "Scale",
+                              "Display", "Aircraft", "Last",    "Used",    "Show",   "Volume",
+                              "Sound",   "Engine",   "Panel",   "Popout",  "Mode",   "Enabled",
+                              "Camera",  "View",     "Offset",  "Width",   "Height", "Field"};
+
+std::string Name(std::mt19937& random, std::size_t index) {
+  std::uniform_int_distribution<std::size_t> word(0, std::size(kWords) - 1);
+  std::uniform_int_distribution<int> words(2, 3);
+  std::string name;
+  for (int i = words(random); i > 0; --i) name += kWords[word(random)];
+  return name + std::to_string(index);  // Unique within its section.
+}
+
+// Numbers, flags, coordinates and the odd path: what settings files hold.
+std::string Value(std::mt19937& random) {
+  switch (std::uniform_int_distribution<int>(0, 4)(random)) {
+    case 0:
+      return std::to_string(std::uniform_int_distribution<int>(0, 4096)(random));
+    case 1:
+      return std::uniform_int_distribution<int>(0, 1)(random) ? "true" : "false";
+    case 2:
+      return std::to_string(std::uniform_real_distribution<double>(0, 2)(random));
+    case 3:
+      return std::to_string(std::uniform_int_distribution<int>(0, 1920)(random)) + "," +
+             std::to_string(std::uniform_int_distribution<int>(0, 1080)(random));
+    default:
+      return "C:\\Users\\Pilot\\Documents\\Cirrovane XR\\Profiles\\Profile" +
+             std::to_string(std::uniform_int_distribution<int>(1, 9)(random)) + ".json";
+  }
+}
+
+// A settings file of `keys` keys in the writer's form, with the launch's own
+// key among them in the first section, as a profile that has run before.
+std::string SettingsText(std::size_t keys) {
+  std::mt19937 random(20240611);
+  std::string text = "[Loading]\r\nForceVRMode = 0\r\n";
+  for (std::size_t key = 1; key < keys; ++key) {
+    if (key % kKeysPerSection == 0) {
+      text += "\r\n[" + Name(random, key / kKeysPerSection) + "]\r\n";
+    }
+    text += Name(random, key) + " = " + Value(random) + "\r\n";
+  }
+  return text + "\r\n";
+}
+
+std::size_t KeyCount(const SectionMap& sections) {
+  std::size_t keys = 0;
+  for (const auto& [name, section] : sections) keys += section.size();
+  return keys;
+}
+
+// The benchmark's files, under a temporary folder that the recording platform
+// answers as the roaming application-data folder.
+struct Files {
+  fs::path file;
+  fs::path backup;
+  fs::path temporary;
+};
+
+// Puts the bytes a launch finds back on disk: the file, and a backup from the
+// launch before (so the rotation has a real file to remove), no temporary.
+void Restore(const Files& files, const std::string& text) {
+  testing_support::WriteFile(files.file, text);
+  testing_support::WriteFile(files.backup, text);
+  boost::system::error_code ignored;
+  fs::remove(files.temporary, ignored);
+}
+
+// Runs `work` once per iteration from freshly restored files and times only
+// `work`. `check`, run once beforehand, tells whether `work` really did its
+// job on this content, so a broken set-up cannot pass for a fast one.
+void Measure(benchmark::State& state, const Files& files, const std::string& text,
+             const std::function<void()>& work, const std::function<bool()>& check) {
+  Restore(files, text);
+  work();
+  if (!check()) {
+    state.SkipWithError("the measured operation did not do its work");
+    return;
+  }
+  for (auto _ : state) {
+    Restore(files, text);
+    const Clock::time_point start = Clock::now();
+    work();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void Floor(benchmark::State& state, const Files& files, const std::string& text) {
+  Measure(
+      state, files, text,
+      [&] {
+        // One read of the known size: the cheapest way to get the bytes.
+        std::string bytes;
+        {
+          std::ifstream in(files.file.c_str(), std::ios::binary | std::ios::ate);
+          bytes.resize(static_cast<std::size_t>(in.tellg()));
+          in.seekg(0);
+          in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+        std::ofstream out(files.file.c_str(), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      },
+      [&] { return testing_support::ReadFile(files.file) == text; });
+}
+
+void Store(benchmark::State& state, const Files& files, const std::string& text, std::size_t keys) {
+  Measure(
+      state, files, text,
+      [] {
+        SettingsStore store("settings");
+        store.SetValue("Loading", "ForceVRMode", "1");
+      },
+      [&] {
+        SectionMap written;
+        ParseSections(testing_support::ReadFile(files.file), written);
+        return KeyCount(written) == keys && written["Loading"]["ForceVRMode"] == "1" &&
+               testing_support::ReadFile(files.backup) == text;
+      });
+}
+
+void PropertyTree(benchmark::State& state, const Files& files, const std::string& text,
+                  std::size_t keys) {
+  namespace pt = boost::property_tree;
+  Measure(
+      state, files, text,
+      [&] {
+        pt::ptree tree;
+        pt::read_ini(files.file.string(), tree);
+        tree.put("Loading.ForceVRMode", "1");
+        pt::write_ini(files.file.string(), tree);
+      },
+      [&] {
+        pt::ptree tree;
+        pt::read_ini(files.file.string(), tree);
+        std::size_t found = 0;
+        for (const auto& section : tree) found += section.second.size();
+        return found == keys && tree.get<std::string>("Loading.ForceVRMode") == "1";
+      });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  testing_support::TemporaryFolder appData;
+  recording::Reset(appData.path());
+  const Files files = [&] {
+    const fs::path file = testing_support::SettingsFile(appData.path(), "settings");
+    fs::create_directories(file.parent_path());
+    return Files{file, testing_support::WithSuffix(file, ".bak"),
+                 testing_support::WithSuffix(file, ".tmp")};
+  }();
+
+  // Registered size by size, so that each size's three numbers come out side
+  // by side. Each benchmark keeps its own copy of the text.
+  for (const std::size_t keys : {100, 10'000, 100'000}) {
+    const std::string text = SettingsText(keys);
+    const std::string suffix = "/" + std::to_string(keys);
+    for (auto* benchmark : {
+             benchmark::RegisterBenchmark(("floor" + suffix).c_str(), Floor, files, text),
+             benchmark::RegisterBenchmark(("store" + suffix).c_str(), Store, files, text, keys),
+             benchmark::RegisterBenchmark(("property_tree" + suffix).c_str(), PropertyTree, files,
+                                          text, keys),
+         }) {
+      benchmark->UseManualTime()->Unit(benchmark::kMicrosecond);
+    }
+  }
+
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
