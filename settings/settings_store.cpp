@@ -11,6 +11,14 @@ namespace fs = boost::filesystem;
 
 namespace {
 
+// True for an existing file without write permission (on Windows, one marked
+// read-only).
+bool IsReadOnly(const fs::path& file) {
+  boost::system::error_code unknown;
+  const fs::file_status status = fs::status(file, unknown);
+  return !unknown && fs::exists(status) && (status.permissions() & fs::owner_write) == 0;
+}
+
 fs::path WithSuffix(const fs::path& file, const char* suffix) {
   fs::path result = file;
   result += suffix;
@@ -60,9 +68,13 @@ void SettingsStore::WriteFile() {
 }
 
 // Returns false when the caller should fall back to the in-place rewrite:
-// the temporary file could not be created, or could not replace the file.
-// A temporary write cut short leaves the file alone and returns true.
+// the file is read-only, or the temporary file could not be created or could
+// not replace the file. A temporary write cut short leaves the file alone and
+// returns true.
 bool SettingsStore::ReplaceFileWithTemporary() {
+  // Renaming over a read-only file succeeds on some systems; the user's mark
+  // must keep the file as it is, as the in-place rewrite does.
+  if (IsReadOnly(path)) return false;
   const fs::path temporary = WithSuffix(path, ".tmp");
   boost::system::error_code ignored;
   {
