@@ -64,17 +64,17 @@ void SettingsStore::RotateBackup() {
 
 void SettingsStore::WriteFile() {
   RotateBackup();
+  // Windows refuses to open a read-only file for writing, but a rename may
+  // replace it, and elsewhere root may write it regardless; the user's mark
+  // keeps it as it is everywhere.
+  if (IsReadOnly(path)) return;
   if (!ReplaceFileWithTemporary()) RewriteFileInPlace();
 }
 
 // Returns false when the caller should fall back to the in-place rewrite:
-// the file is read-only, or the temporary file could not be created or could
-// not replace the file. A temporary write cut short leaves the file alone and
-// returns true.
+// the temporary file could not be created or could not replace the file. A
+// temporary write cut short leaves the file alone and returns true.
 bool SettingsStore::ReplaceFileWithTemporary() {
-  // Renaming over a read-only file succeeds on some systems; the user's mark
-  // must keep the file as it is, as the in-place rewrite does.
-  if (IsReadOnly(path)) return false;
   const fs::path temporary = WithSuffix(path, ".tmp");
   boost::system::error_code ignored;
   {

@@ -15,8 +15,8 @@
 //   fully written, so a write cut short (full disk, crash) leaves the previous
 //   file whole. After a system crash either version may survive. Where the
 //   file cannot be replaced (another program holds it open without delete
-//   sharing) it is rewritten in place instead, without that protection. A
-//   read-only file is never replaced.
+//   sharing) it is rewritten in place instead, without that protection.
+// - A file marked read-only is never written.
 // - A file that cannot be written is not reported; the value stays set in
 //   memory and the next SetValue tries again.
 // - Destruction writes nothing. Changes made by other processes after

@@ -123,6 +123,17 @@ TEST_F(SettingsStoreOnDisk, FileThatCannotBeWrittenIsNotReported) {
   EXPECT_NO_THROW(store.SetValue("Loading", "ForceVRMode", "1"));
 }
 
+TEST_F(SettingsStoreOnDisk, ReadOnlyFileIsLeftAsItIsButStillBackedUp) {
+  fs::create_directories(File().parent_path());
+  const std::string before = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
+  WriteFile(File(), before);
+  fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read);
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  EXPECT_EQ(ReadFile(File()), before);
+  EXPECT_EQ(ReadFile(Backup()), before);
+  EXPECT_FALSE(fs::exists(WithSuffix(File(), ".tmp")));
+}
+
 TEST_F(SettingsStoreOnDisk, FolderThatCannotBeCreatedThrows) {
   WriteFile(appData_.path() / "Cirrovane", "a plain file where the folder belongs");
   EXPECT_THROW(SettingsStore("settings"), fs::filesystem_error);
