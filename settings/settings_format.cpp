@@ -45,6 +45,17 @@ std::string_view TakeLine(std::string_view& text) {
   return line;
 }
 
+// The length of the map in the writer's form, so the text is built without
+// moving it as it grows.
+std::size_t FormattedLength(const SectionMap& sections) {
+  std::size_t length = 0;
+  for (const auto& [name, keys] : sections) {
+    length += name.size() + 2 + 2 * kLineEnd.size();
+    for (const auto& [key, value] : keys) length += key.size() + 3 + value.size() + kLineEnd.size();
+  }
+  return length;
+}
+
 }  // namespace
 
 void ParseSections(std::string_view text, SectionMap& sections) {
@@ -68,8 +79,8 @@ void ParseSections(std::string_view text, SectionMap& sections) {
     // key is ignored. Only the first "=" splits, so values may hold more.
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos || equals == 0) continue;
-    (*current)[std::string(Trim(line.substr(0, equals)))] =
-        std::string(Trim(line.substr(equals + 1)));
+    const std::string_view value = Trim(line.substr(equals + 1));
+    (*current)[std::string(Trim(line.substr(0, equals)))].assign(value.data(), value.size());
   }
 }
 
@@ -83,6 +94,7 @@ void LoadFrom(std::istream& in, SectionMap& sections) {
 
 std::string FormatSections(const SectionMap& sections) {
   std::string text;
+  text.reserve(FormattedLength(sections));
   for (const auto& [name, keys] : sections) {
     text.append("[").append(name).append("]").append(kLineEnd);
     for (const auto& [key, value] : keys) {
