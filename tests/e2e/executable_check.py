@@ -42,23 +42,20 @@ class PeFile:
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
     def imported_dlls(self):
+        """DLL names of the import table and of the delay-load import table."""
+        # (directory, descriptor size, index of the name's address in it)
+        tables = ((1, 20, 3), (13, 32, 1))
         names = []
-        address, size = self.directories[1]
-        position = self.offset(address) if size else None
-        while position is not None:
-            descriptor = struct.unpack_from("<IIIII", self.data, position)
-            if not any(descriptor):
-                break
-            names.append(self.c_string(descriptor[3]))
-            position += 20
-        address, size = self.directories[13] if len(self.directories) > 13 else (0, 0)
-        position = self.offset(address) if size else None
-        while position is not None:
-            descriptor = struct.unpack_from("<8I", self.data, position)
-            if not any(descriptor):
-                break
-            names.append(self.c_string(descriptor[1]))
-            position += 32
+        for directory, size, name_field in tables:
+            address, length = (self.directories[directory] if len(self.directories) > directory
+                               else (0, 0))
+            position = self.offset(address) if length else None
+            while position is not None:
+                descriptor = struct.unpack_from(f"<{size // 4}I", self.data, position)
+                if not any(descriptor):
+                    break
+                names.append(self.c_string(descriptor[name_field]))
+                position += size
         return names
 
     def resources(self):
