@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <boost/filesystem/path.hpp>
 
@@ -16,7 +17,11 @@ namespace platform {
 // A Win32 error number, as GetLastError returns it.
 using ErrorNumber = std::uint32_t;
 
+inline constexpr ErrorNumber kErrorFileNotFound = 2;
+inline constexpr ErrorNumber kErrorPathNotFound = 3;
+inline constexpr ErrorNumber kErrorWaitTimeout = 258;
 inline constexpr ErrorNumber kErrorElevationRequired = 740;
+inline constexpr ErrorNumber kErrorFileReadOnly = 6009;
 
 // The handles of a started process. They are never closed: the launcher exits
 // right after using them, which releases them.
@@ -67,5 +72,51 @@ bool AskYesNo(const std::string& text, const std::string& caption);
 // The user's roaming application-data folder. Throws
 // boost::filesystem::filesystem_error when the shell cannot name it.
 boost::filesystem::path RoamingAppDataFolder();
+
+// A lock shared by every process of the user's session; nullptr when none is
+// held.
+using SessionLock = void*;
+
+// Takes the session-wide lock of that name, waiting at most the given time; a
+// lock left by a process that ended without releasing it counts as taken.
+// Returns 0 and the held lock, or why it was not taken (kErrorWaitTimeout when
+// the wait ran out).
+ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
+                               SessionLock* held);
+
+// Releases a lock taken by AcquireSessionLock, on the thread that took it.
+void ReleaseSessionLock(SessionLock held);
+
+// Reads the whole file, sharing it with every other reader and writer.
+// Returns 0, or why it could not be read whole (kErrorFileNotFound or
+// kErrorPathNotFound when there is no such file).
+ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* bytes);
+
+// What SaveByReplacing did.
+struct SaveResult {
+  ErrorNumber error = 0;  // 0 when the file holds the new content.
+  // The new content was complete, but another program holds the file open
+  // in a way that forbids replacing it. The file is unchanged.
+  bool heldOpen = false;
+};
+
+// Gives the file the new content safely: resolves a symbolic link or junction
+// at the path to the file it names, writes the content to a newly created,
+// uniquely named file in that file's folder (never opening an existing one)
+// and flushes it to disk. Only then, unless `backup` is empty, copies the file
+// over its backup: the copy is made under a new name beside the backup, loses
+// the read-only mark, is flushed and only then replaces the backup; anything
+// else at the backup's name (a folder, a read-only file) is left as it is, as
+// is the old backup when the copy fails, which does not stop the save. Then
+// replaces the file with the new one, keeping the file's permissions and
+// attributes, or moves it into place when there is no file yet. On failure
+// the file is as it was and no new file is left behind.
+SaveResult SaveByReplacing(const boost::filesystem::path& file, std::string_view bytes,
+                           const boost::filesystem::path& backup);
+
+// Overwrites an existing file's content where it stands, sharing it with
+// other programs, and flushes it. Returns 0 or why it failed; a write that
+// fails part way leaves the file partly rewritten.
+ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes);
 
 }  // namespace platform

@@ -1,11 +1,8 @@
 #include "settings/settings_store.h"
 
-#include <fstream>
-
+#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
-
-#include "platform/platform.h"
 
 namespace fs = boost::filesystem;
 
@@ -19,10 +16,20 @@ bool IsReadOnly(const fs::path& file) {
   return !unknown && fs::exists(status) && (status.permissions() & fs::owner_write) == 0;
 }
 
+bool IsMissing(platform::ErrorNumber readError) {
+  return readError == platform::kErrorFileNotFound || readError == platform::kErrorPathNotFound;
+}
+
 fs::path WithSuffix(const fs::path& file, const char* suffix) {
   fs::path result = file;
   result += suffix;
   return result;
+}
+
+[[noreturn]] void ThrowFor(const char* what, const fs::path& file, platform::ErrorNumber error) {
+  throw fs::filesystem_error(
+      what, file,
+      boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
 }
 
 }  // namespace
@@ -33,11 +40,15 @@ SettingsStore::SettingsStore(const std::string& name) {
   path = folder / ("settings_pro_" + std::string(kProductTitle) + "_" + name + ".ini");
   backupPath = WithSuffix(path, ".bak");
 
-  // Boost's own file streams open through the narrow path with MinGW's
-  // runtime, which mangles names outside the ANSI code page; the standard
-  // streams take the native (wide, on Windows) path directly.
-  std::ifstream in(path.c_str(), std::ios::binary);
-  LoadFrom(in, sections);
+  lockError = platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
+                                           kLockWaitMilliseconds, &sessionLock);
+  std::string text;
+  readError = platform::ReadWholeFile(path, &text);
+  if (readError == 0) ParseSections(text, sections);
+}
+
+SettingsStore::~SettingsStore() {
+  if (sessionLock != nullptr) platform::ReleaseSessionLock(sessionLock);
 }
 
 void SettingsStore::SetValue(const std::string& section, const std::string& key,
@@ -48,54 +59,32 @@ void SettingsStore::SetValue(const std::string& section, const std::string& key,
 }
 
 void SettingsStore::DeleteFiles() {
+  if (sessionLock == nullptr) ThrowFor("Another launcher holds the settings", path, lockError);
   fs::remove(path);
   fs::remove(backupPath);
 }
 
-void SettingsStore::RotateBackup() {
-  try {
-    fs::remove(backupPath);
-    fs::copy(path, backupPath);
-  } catch (const std::exception&) {
-    // A missing file (the first write) or a locked backup must never stop
-    // the write itself.
-  }
+platform::ErrorNumber SettingsStore::WhyNotWritable() const {
+  if (sessionLock == nullptr) return lockError;
+  if (readError != 0 && !IsMissing(readError)) return readError;
+  // A rename may replace a read-only file, and root may write one regardless;
+  // the user's mark keeps it as it is everywhere.
+  if (IsReadOnly(path)) return platform::kErrorFileReadOnly;
+  return 0;
 }
 
 void SettingsStore::WriteFile() {
-  RotateBackup();
-  // Windows refuses to open a read-only file for writing, but a rename may
-  // replace it, and elsewhere root may write it regardless; the user's mark
-  // keeps it as it is everywhere.
-  if (IsReadOnly(path)) return;
-  if (!ReplaceFileWithTemporary()) RewriteFileInPlace();
-}
-
-// Returns false when the caller should fall back to the in-place rewrite:
-// the temporary file could not be created or could not replace the file. A
-// temporary write cut short leaves the file alone and returns true.
-bool SettingsStore::ReplaceFileWithTemporary() {
-  const fs::path temporary = WithSuffix(path, ".tmp");
-  boost::system::error_code ignored;
-  {
-    std::ofstream out(temporary.c_str(), std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    const std::string text = FormatSections(sections);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temporary, ignored);
-      return true;
-    }
-  }
-  boost::system::error_code refused;
-  fs::rename(temporary, path, refused);
-  if (!refused) return true;
-  fs::remove(temporary, ignored);
-  return false;
-}
-
-void SettingsStore::RewriteFileInPlace() {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  if (out) WriteSections(out, sections);
+  const platform::ErrorNumber unwritable = WhyNotWritable();
+  if (unwritable != 0) ThrowFor("The settings file cannot be written", path, unwritable);
+  const std::string text = FormatSections(sections);
+  // The backup is rotated only once the new content is safely on disk, and
+  // only from a file that was there; a failed copy leaves the old backup as it
+  // was and never stops the write itself.
+  const fs::path backup = readError == 0 ? backupPath : fs::path();
+  platform::SaveResult saved = platform::SaveByReplacing(path, text, backup);
+  if (saved.heldOpen) saved.error = platform::RewriteInPlace(path, text);
+  if (saved.error != 0) ThrowFor("The settings file could not be written", path, saved.error);
+  // From now on the file holds this store's content, which the next write
+  // backs up.
+  readError = 0;
 }

@@ -19,10 +19,14 @@ using LaunchSequence = LauncherRun;
 TEST_F(LaunchSequence, StartsSuspendedWritesTheSettingThenResumes) {
   std::string settingsAtStart = "not looked at";
   std::string settingsAtResume = "not looked at";
+  int locksAtResume = -1;
   recording::script.onCall = [&](const std::string& call) {
     const std::string now = fs::exists(SettingsFile()) ? ReadFile(SettingsFile()) : "absent";
     if (call == "StartSuspended X-Plane.exe") settingsAtStart = now;
-    if (call == "ResumeMainThread") settingsAtResume = now;
+    if (call == "ResumeMainThread") {
+      settingsAtResume = now;
+      locksAtResume = recording::heldLocks;
+    }
   };
 
   EXPECT_THAT(Run(), ElementsAre("Sleep 250", "RestrictDllSearchToSystemFolder",
@@ -30,6 +34,7 @@ TEST_F(LaunchSequence, StartsSuspendedWritesTheSettingThenResumes) {
                                  "ResumeMainThread"));
   EXPECT_EQ(settingsAtStart, "absent");
   EXPECT_EQ(settingsAtResume, "[Loading]\r\nForceVRMode = 1\r\n\r\n");
+  EXPECT_EQ(locksAtResume, 0) << "the store is gone before the simulator runs";
 }
 
 TEST_F(LaunchSequence, ExistingSettingsAreKeptAndOnlyForceVrModeChanges) {
@@ -74,6 +79,19 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
   EXPECT_THAT(calls[5], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not save its "
                                    "settings, so X-Plane was started without forcing VR mode.\n"));
   EXPECT_THAT(calls[5], HasSubstr((appData_.path() / "Cirrovane").string()));
+}
+
+TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
+  fs::create_directories(SettingsFile().parent_path());
+  WriteFile(SettingsFile(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+  recording::script.readError = 33;  // Held open by another program.
+  const auto calls = Run();
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[4], "ResumeMainThread");
+  EXPECT_THAT(calls[5], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not save its "
+                                   "settings, so X-Plane was started without forcing VR mode.\n" +
+                                   SettingsFile().string() + "\n"));
+  EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }
 
 TEST_F(LaunchSequence, UnknownAppDataFolderStillLetsTheSimulatorRun) {

@@ -1,5 +1,13 @@
 #include "settings/settings_store.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
@@ -25,6 +33,18 @@ class SettingsStoreOnDisk : public ::testing::Test {
   fs::path Backup(const std::string& name = "settings") const {
     return WithSuffix(File(name), ".bak");
   }
+  std::set<std::string> FolderEntries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(File().parent_path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  static std::uintmax_t InodeOf(const fs::path& file) {
+    struct stat status = {};
+    ::stat(file.c_str(), &status);
+    return status.st_ino;
+  }
 
   testing_support::TemporaryFolder appData_;
 };
@@ -36,8 +56,7 @@ TEST_F(SettingsStoreOnDisk, FirstWriteOnACleanProfileCreatesFolderAndFileButNoBa
 
   store.SetValue("Loading", "ForceVRMode", "1");
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
-  EXPECT_FALSE(fs::exists(Backup()));
-  EXPECT_FALSE(fs::exists(WithSuffix(File(), ".tmp")));
+  EXPECT_EQ(FolderEntries(), std::set<std::string>{File().filename().string()});
 }
 
 TEST_F(SettingsStoreOnDisk, StoreNamesPickTheirOwnFiles) {
@@ -76,62 +95,90 @@ TEST_F(SettingsStoreOnDisk, EachRewriteKeepsThePreviousFileAsBackup) {
   EXPECT_EQ(ReadFile(Backup()), second);
 }
 
-TEST_F(SettingsStoreOnDisk, BackupThatCannotBeReplacedStaysAndTheFileIsStillWritten) {
+TEST_F(SettingsStoreOnDisk, FailedBackupCopyKeepsTheOldBackupAndTheFileIsStillWritten) {
   SettingsStore store("settings");
   store.SetValue("Loading", "ForceVRMode", "0");
-  // A folder full of files where the backup goes cannot be removed, not even
-  // by root, much like a read-only or locked backup on Windows.
-  fs::create_directories(Backup() / "locked");
+  WriteFile(Backup(), "old backup");
+  recording::script.backupError = 112;  // A full disk.
   store.SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_TRUE(fs::is_directory(Backup() / "locked"));
+  EXPECT_EQ(ReadFile(Backup()), "old backup");
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
 }
 
-TEST_F(SettingsStoreOnDisk, WriteCutShortLeavesThePreviousFileWhole) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
+TEST_F(SettingsStoreOnDisk, RefusedReplaceFallsBackToRewritingTheSameFile) {
   fs::create_directories(File().parent_path());
-  const std::string before = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
-  WriteFile(File(), before);
-  // Every write to the temporary file fails as on a full disk.
-  fs::create_symlink("/dev/full", WithSuffix(File(), ".tmp"));
-
-  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(File()), before);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(WithSuffix(File(), ".tmp"))));
-}
-
-TEST_F(SettingsStoreOnDisk, LeftoverTemporaryFileIsOverwritten) {
-  fs::create_directories(File().parent_path());
-  WriteFile(WithSuffix(File(), ".tmp"), "[Stale]\r\nold = 1\r\n\r\n");
+  WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+  const std::uintmax_t identity = InodeOf(File());
+  recording::script.replaceRefused = true;
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
-  EXPECT_FALSE(fs::exists(WithSuffix(File(), ".tmp")));
+  EXPECT_EQ(InodeOf(File()), identity);
+  EXPECT_EQ(ReadFile(Backup()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+  EXPECT_EQ(FolderEntries(), (std::set<std::string>{File().filename().string(),
+                                                    Backup().filename().string()}));
 }
 
-TEST_F(SettingsStoreOnDisk, FileIsRewrittenInPlaceWhenNoTemporaryFileCanBeMade) {
+// Every way the value can fail to reach the file: the file and its backup
+// stay byte for byte, nothing else is left in the folder, and the caller
+// learns which file it was.
+TEST_F(SettingsStoreOnDisk, ValueThatCannotBeSavedChangesNothingAndIsReported) {
+  const std::string file = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  const std::string backup = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
+  const std::vector<std::pair<const char*, std::function<void()>>> refusals = {
+      {"lock wait ran out", [] { recording::script.lockError = platform::kErrorWaitTimeout; }},
+      {"unreadable file", [] { recording::script.readError = 32; }},
+      {"read-only file",
+       [this] { fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read); }},
+      {"temporary write fails", [] { recording::script.temporaryWriteError = 112; }},
+  };
+  for (const auto& [refusal, arrange] : refusals) {
+    recording::Reset(appData_.path());
+    fs::remove_all(File().parent_path());
+    fs::create_directories(File().parent_path());
+    WriteFile(File(), file);
+    WriteFile(Backup(), backup);
+    arrange();
+    try {
+      SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+      ADD_FAILURE() << refusal << ": no failure reported";
+    } catch (const fs::filesystem_error& failure) {
+      EXPECT_EQ(failure.path1(), File()) << refusal;
+      EXPECT_NE(failure.code().value(), 0) << refusal;
+    }
+    EXPECT_EQ(ReadFile(File()), file) << refusal;
+    EXPECT_EQ(ReadFile(Backup()), backup) << refusal;
+    EXPECT_EQ(FolderEntries().size(), 2u) << refusal;
+  }
+}
+
+TEST_F(SettingsStoreOnDisk, WithoutAFileTheBackupIsLeftAlone) {
+  fs::create_directories(File().parent_path());
+  WriteFile(Backup(), "the last copy of the settings");
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  EXPECT_EQ(ReadFile(Backup()), "the last copy of the settings");
+  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
+}
+
+TEST_F(SettingsStoreOnDisk, LockIsTakenBeforeLoadingAndHeldUntilDestruction) {
+  {
+    SettingsStore store("settings");
+    store.SetValue("Loading", "ForceVRMode", "1");
+    EXPECT_EQ(recording::heldLocks, 1);
+    ASSERT_GE(recording::fileCalls.size(), 2u);
+    EXPECT_EQ(recording::fileCalls[0], "AcquireSessionLock Cirrovane XR settings store settings");
+    EXPECT_EQ(recording::fileCalls[1], "ReadWholeFile " + File().filename().string());
+  }
+  EXPECT_EQ(recording::heldLocks, 0);
+  EXPECT_EQ(recording::fileCalls.back(), "ReleaseSessionLock");
+}
+
+TEST_F(SettingsStoreOnDisk, StoreWithoutTheLockDeletesNothing) {
+  fs::create_directories(File().parent_path());
+  WriteFile(File(), "settings");
+  recording::script.lockError = platform::kErrorWaitTimeout;
   SettingsStore store("settings");
-  store.SetValue("Loading", "ForceVRMode", "0");
-  // A folder where the temporary file goes; the file itself is writable.
-  fs::create_directories(WithSuffix(File(), ".tmp") / "blocked");
-  store.SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
-}
-
-TEST_F(SettingsStoreOnDisk, FileThatCannotBeWrittenIsNotReported) {
-  SettingsStore store("settings");
-  fs::create_directories(File() / "blocked");
-  EXPECT_NO_THROW(store.SetValue("Loading", "ForceVRMode", "1"));
-}
-
-TEST_F(SettingsStoreOnDisk, ReadOnlyFileIsLeftAsItIsButStillBackedUp) {
-  fs::create_directories(File().parent_path());
-  const std::string before = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
-  WriteFile(File(), before);
-  fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read);
-  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(File()), before);
-  EXPECT_EQ(ReadFile(Backup()), before);
-  EXPECT_FALSE(fs::exists(WithSuffix(File(), ".tmp")));
+  EXPECT_THROW(store.DeleteFiles(), fs::filesystem_error);
+  EXPECT_EQ(ReadFile(File()), "settings");
 }
 
 TEST_F(SettingsStoreOnDisk, FolderThatCannotBeCreatedThrows) {
