@@ -190,6 +190,15 @@ void RestoreAttributes(const std::wstring& file, DWORD before) {
   ::SetFileAttributesW(file.c_str(), (now & ~kKeptAttributes) | (before & kKeptAttributes));
 }
 
+// True when another program holds the file open without delete sharing, so
+// that no replace can succeed. Asked first because some implementations of
+// ReplaceFileW leave a file of their own behind when they fail.
+bool IsHeldOpen(const std::wstring& file) {
+  const FileHandle probe(
+      ::CreateFileW(file.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  return !probe.IsOpen() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 bool IsHeldOpenError(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
          error == ERROR_UNABLE_TO_REMOVE_REPLACED;
@@ -270,6 +279,11 @@ SaveResult SaveByReplacing(const boost::filesystem::path& file, std::string_view
       result.error = ::GetLastError();
       ::DeleteFileW(temporary.c_str());
     }
+    return result;
+  }
+  if (IsHeldOpen(target)) {
+    result = SaveResult{ERROR_SHARING_VIOLATION, true};
+    ::DeleteFileW(temporary.c_str());
     return result;
   }
   if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,

@@ -36,8 +36,8 @@ from pathlib import Path, PureWindowsPath
 sys.dont_write_bytecode = True
 
 from executable_check import check_executable
-from launcher_case import (SETTINGS, Case, Checks, FileHolder, describe_snapshot, is_read_only,
-                           snapshot)
+from launcher_case import (SETTINGS, Case, Checks, FileHolder, describe_difference,
+                           describe_snapshot, is_read_only, parse_written_settings, snapshot)
 from wine_session import CheckFailed, Session, log
 
 WINDOW_POSITIONS = "settings_pro_Cirrovane XR_window_positions.ini"
@@ -285,20 +285,135 @@ def read_only_backup(case):
 
 @scenario
 def read_only_settings_file(case):
-    """A read-only settings file loses no setting, and the simulator starts."""
+    """A read-only settings file is left as it is, the user is told, and once the
+    mark is cleared the backup rotates again."""
     case.install()
     settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
+    case.launch()
+    case.check_settings(with_vr_forced(EXISTING_SECTIONS), "the first launch")
+    case.check_file(case.settings_file(".bak"), EXISTING_SETTINGS, "the first backup")
+
+    marked = b"[Loading]\r\nForceVRMode = 0\r\nMarkedByTheUser = 1\r\n\r\n"
+    settings.write_bytes(marked)
     case.set_read_only(settings)
+    run = case.launch(answers=["ok"])
+    case.check_simulator_started(run)
+    check_save_failed(case, run, case.settings_file())
+    case.check_file(settings, marked, "the read-only file is left as it was")
+    case.check(is_read_only(settings), "the file stays read-only")
+    case.check_file(case.settings_file(".bak"), EXISTING_SETTINGS,
+                    "no rotation: the backup is as it was")
+    case.check(not is_read_only(case.settings_file(".bak")), "the backup carries no read-only mark")
+
+    case.attrib(settings, "-r")
     run = case.launch()
     case.check_simulator_started(run)
-    case.check_file(case.settings_file(".bak"), EXISTING_SETTINGS,
-                    "the backup is a copy of the file")
+    case.check_file(case.settings_file(".bak"), marked, "with the mark cleared the backup rotates")
+    case.check_settings({"Loading": {"ForceVRMode": "1", "MarkedByTheUser": "1"}}, "and VR is forced")
     case.check_no_leftovers()
-    # The launcher never replaces a read-only file, and the in-place rewrite
-    # cannot open it: the launch goes on without VR forced.
-    case.check_file(settings, EXISTING_SETTINGS, "the read-only file is left as it was")
-    case.check(is_read_only(settings), "the file stays read-only")
-    case.check_settings_seen_by_simulator(run, EXISTING_SETTINGS)
+
+
+@scenario
+def hidden_and_system_attributes_survive(case):
+    """A rewrite keeps the settings file's hidden and system attributes."""
+    case.install()
+    settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
+    case.attrib(settings, "+h")  # One change a call: Wine's attrib takes only the last.
+    before = case.attrib(settings, "+s")
+    case.require("H" in before and "S" in before, "the file is hidden and system", f"{before!r}")
+    run = case.launch()
+    case.check_simulator_started(run)
+    written = case.check_settings(with_vr_forced(EXISTING_SECTIONS), "after the launch")
+    case.check_settings_seen_by_simulator(run, written)
+    after = case.attrib(settings)
+    case.check("H" in after and "S" in after, "the rewritten file is still hidden and system",
+               f"attributes {after!r}")
+    case.check_no_leftovers()
+
+
+@scenario
+def settings_file_held_unreadable(case):
+    """A settings file another program holds without read sharing loses nothing."""
+    case.install()
+    old_backup = b"[Loading]\r\nForceVRMode = 0\r\nFromLongAgo = 1\r\n\r\n"
+    for sharing in ("w", "none"):
+        paths = case.write_settings({SETTINGS: EXISTING_SETTINGS, SETTINGS + ".bak": old_backup})
+        with FileHolder(case, paths[SETTINGS], sharing=sharing):
+            run = case.launch(answers=["ok"])
+        case.check_simulator_started(run)
+        check_save_failed(case, run, case.settings_file())
+        case.check_file(case.settings_file(), EXISTING_SETTINGS,
+                        f"held with sharing {sharing!r}: the file keeps its content")
+        case.check_file(case.settings_file(".bak"), old_backup,
+                        f"held with sharing {sharing!r}: the old backup stays")
+        case.check_no_leftovers()
+
+
+@scenario
+def planted_links_are_not_followed(case):
+    """Links planted at the names of temporary files are never written through."""
+    case.install()
+    case.write_settings({SETTINGS: EXISTING_SETTINGS})
+    victim = case.folder / "victim.txt"
+    victim.write_bytes(b"must stay")
+    # The old fixed name, and every name a launcher's process id could give.
+    planted = [case.settings_file(".tmp"), case.settings_file(".bak.tmp")]
+    planted += [case.settings_file(f"{suffix}.{pid}-0.tmp")
+                for pid in range(0, 0x2000, 4) for suffix in ("", ".bak")]
+    for n, link in enumerate(planted):
+        if n % 2:
+            os.link(victim, link)
+        else:
+            os.symlink(victim, link)
+    run = case.launch()
+    case.check_simulator_started(run)
+    written = case.check_settings(with_vr_forced(EXISTING_SECTIONS), "after the launch")
+    case.check_settings_seen_by_simulator(run, written)
+    case.check_file(case.settings_file(".bak"), EXISTING_SETTINGS, "the backup is a plain copy")
+    case.check_file(victim, b"must stay", "the file the links point to is untouched")
+    case.check(all(link.is_symlink() or link.stat().st_nlink > 1 for link in planted),
+               "every planted link is still there")
+    for link in planted:
+        link.unlink()
+    case.check_no_leftovers()
+
+
+@scenario
+def concurrent_launches(case):
+    """2, 3 and 8 launchers started together never lose or corrupt a setting."""
+    case.install()
+    sections = {"Loading": {"ForceVRMode": "0"}}
+    for index in range(9_000):
+        sections.setdefault(f"Section{index % 30:02d}", {})[f"Key{index:05d}"] = f"value {index}"
+    original = b"".join(f"[{name}]\r\n".encode()
+                        + b"".join(f"{key} = {value}\r\n".encode() for key, value in keys.items())
+                        + b"\r\n" for name, keys in sections.items())
+    complete = ({"ForceVRMode": "0"}, {"ForceVRMode": "1"})
+    for count in (2, 3, 8):
+        for round_number in range(1, 4):
+            what = f"{count} at once, round {round_number}"
+            case.write_settings({SETTINGS: original})
+            case.settings_file(".bak").unlink(missing_ok=True)
+            statuses, reports = case.launch_together(count)
+            case.check(statuses == [0] * count, f"{what}: every launcher exits 0", f"{statuses}")
+            case.check(all(reports), f"{what}: every simulator started",
+                       f"{sum(1 for r in reports if r)} of {count} reported")
+            for suffix, loading in (("", complete[1:]), (".bak", complete)):
+                data = case.settings_file(suffix).read_bytes()
+                case.check(b"\0" not in data, f"{what}: no NUL byte in {SETTINGS}{suffix}")
+                try:
+                    found = parse_written_settings(data)
+                except CheckFailed as error:
+                    case.check(False, f"{what}: {SETTINGS}{suffix} is whole", str(error))
+                    continue
+                rest = {name: keys for name, keys in found.items() if name != "Loading"}
+                expected_rest = {n: k for n, k in sections.items() if n != "Loading"}
+                case.check(found.get("Loading") in loading and rest == expected_rest,
+                           f"{what}: {SETTINGS}{suffix} holds every key",
+                           describe_difference(expected_rest, rest))
+            case.check_no_leftovers()
+            if case.failures:
+                return
 
 
 @scenario
@@ -418,6 +533,22 @@ def reset_blocked_by_read_only_file(case):
         yield
 
     check_blocked_reset(case, read_only)
+
+
+def check_save_failed(case, run, file):
+    """The one message of a launch whose setting could not be saved: it names
+    the file and the system's reason."""
+    case.check_dialog_count(run, 1)
+    dialog = run.dialogs[0]
+    case.check(dialog["text"].startswith(SAVE_FAILED), "the message says VR mode was not forced",
+               f"got {dialog['text']!r}")
+    details = dialog["text"][len(SAVE_FAILED):].split("\n")
+    expected = case.windows(file)
+    case.check(details[0].lower() == expected.lower(), "the message names the file",
+               f"got {details!r}, expected {expected!r}")
+    case.check(len(details) >= 2 and details[1].strip() != "", "and the system's reason",
+               f"got {details!r}")
+    case.check_dialog_frame(dialog, [IDOK], "the message")
 
 
 def check_blocked_reset(case, blocking):

@@ -174,10 +174,41 @@ class Case(Checks):
     def set_read_only(self, file):
         # Through Windows' own tool rather than chmod: the check is that Wine
         # turns the attribute into something that holds even for root.
-        status = self.session.run(["cmd", "/c", "attrib", "+r", self.windows(file)], self.folder,
-                                  self.folder / "attrib.log")
-        self.require(status == 0 and is_read_only(file),
-                     f"{file.name} carries the read-only attribute", f"attrib exited with {status}")
+        self.attrib(file, "+r")
+        self.require(is_read_only(file), f"{file.name} carries the read-only attribute")
+
+    def attrib(self, file, *changes):
+        """Runs Windows' attrib on the file; returns the attribute letters it
+        then shows (e.g. "HS")."""
+        log_file = self.folder / "attrib.log"
+        if changes:
+            status = self.session.run(["cmd", "/c", "attrib", *changes, self.windows(file)],
+                                      self.folder, log_file)
+            self.require(status == 0, f"attrib {' '.join(changes)} {file.name}",
+                         f"exited with {status}")
+        listing = self.folder / "attrib-listing.txt"
+        listing.unlink(missing_ok=True)
+        self.session.run(["cmd", "/c", "attrib", self.windows(file)], self.folder, listing)
+        shown = listing.read_bytes().decode("utf-8", "replace")
+        return "".join(sorted(set(shown[:shown.find(":\\") - 1]) & set("ARHS")))
+
+    def launch_together(self, count):
+        """Starts `count` launchers at once, waits for all of them, and returns
+        their exit statuses and the simulators' reports."""
+        self.runs += 1
+        tag = f"run{self.runs}"
+        reports = [self.folder / f"{tag}-simulator-{n}.txt" for n in range(count)]
+        launchers = [
+            self.session.start(["CirrovaneXR.exe"], self.folder,
+                               self.folder / f"{tag}-launcher-{n}.log",
+                               CIRROVANE_E2E_REPORT=self.windows(report))
+            for n, report in enumerate(reports)]
+        statuses = [self.session.finish(launcher, LAUNCH_TIMEOUT, "a launcher")
+                    for launcher in launchers]
+        deadline = time.monotonic() + REPORT_TIMEOUT
+        while not all(r.exists() for r in reports) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return statuses, [read_report(report) for report in reports]
 
     # Running -----------------------------------------------------------------------
 
@@ -309,7 +340,8 @@ class Case(Checks):
         return data
 
     def check_no_leftovers(self):
-        self.check(not self.settings_file(".tmp").exists(), "no temporary file is left behind")
+        left = sorted(p.name for p in self.settings_folder.glob("*.tmp"))
+        self.check(not left, "no temporary file is left behind", f"found {left}")
 
     def diagnostics(self):
         lines = [f"--- diagnostics for {self.name} (folder {self.folder})"]

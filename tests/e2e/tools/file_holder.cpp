@@ -4,7 +4,7 @@
 //   file_holder FILE READY STOP TIMEOUT_MS [SHARING]
 //
 // Opens FILE for reading and writing with SHARING ("rw", the default: read
-// and write sharing, no delete sharing; "r"; "none"), then creates READY
+// and write sharing, no delete sharing; "r"; "w"; "none"), then creates READY
 // holding "ok", or "error=<Win32 error>" and exits 1 when the open failed.
 // Keeps the file open until the file STOP appears or TIMEOUT_MS pass.
 #include <string>
@@ -38,6 +38,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring sharing = argc > 5 ? argv[5] : L"rw";
   DWORD shareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
   if (sharing == L"r") shareMode = FILE_SHARE_READ;
+  if (sharing == L"w") shareMode = FILE_SHARE_WRITE;
   if (sharing == L"none") shareMode = 0;
 
   const HANDLE held = ::CreateFileW(file, GENERIC_READ | GENERIC_WRITE, shareMode, nullptr,
