@@ -2,9 +2,14 @@
 // of 100, 10,000 and 100,000 keys:
 //   floor/<keys>          read the file's bytes and write them back: the least
 //                         any rewrite of the whole file can cost;
-//   store/<keys>          what a launch does: construct the store (load and
-//                         parse), SetValue("Loading", "ForceVRMode", "1")
-//                         (backup rotation, temporary file, rename), destroy;
+//   safe_floor/<keys>     the file operations of a launch with no parsing:
+//                         the lock, the read, and the platform's safe save of
+//                         the same bytes (temporary file flushed to disk,
+//                         backup copy flushed, replace): the least a rewrite
+//                         that loses nothing can cost;
+//   store/<keys>          what a launch does: construct the store (lock, load
+//                         and parse), SetValue("Loading", "ForceVRMode", "1")
+//                         (format, safe save with the backup), destroy;
 //   property_tree/<keys>  Boost.PropertyTree's read_ini, the same put and
 //                         write_ini, as a general-purpose INI library would.
 // All three work on the same file in the same folder, and every iteration
@@ -94,7 +99,6 @@ std::size_t KeyCount(const SectionMap& sections) {
 struct Files {
   fs::path file;
   fs::path backup;
-  fs::path temporary;
 };
 
 // Puts the bytes a launch finds back on disk: the file, and a backup from the
@@ -102,8 +106,6 @@ struct Files {
 void Restore(const Files& files, const std::string& text) {
   testing_support::WriteFile(files.file, text);
   testing_support::WriteFile(files.backup, text);
-  boost::system::error_code ignored;
-  fs::remove(files.temporary, ignored);
 }
 
 // Runs `work` once per iteration from freshly restored files and times only
@@ -142,6 +144,23 @@ void Floor(benchmark::State& state, const Files& files, const std::string& text)
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       },
       [&] { return testing_support::ReadFile(files.file) == text; });
+}
+
+void SafeFloor(benchmark::State& state, const Files& files, const std::string& text) {
+  Measure(
+      state, files, text,
+      [&] {
+        platform::SessionLock lock = nullptr;
+        platform::AcquireSessionLock("bench", 0, &lock);
+        std::string bytes;
+        platform::ReadWholeFile(files.file, &bytes);
+        platform::SaveByReplacing(files.file, bytes, files.backup);
+        platform::ReleaseSessionLock(lock);
+      },
+      [&] {
+        return testing_support::ReadFile(files.file) == text &&
+               testing_support::ReadFile(files.backup) == text;
+      });
 }
 
 void Store(benchmark::State& state, const Files& files, const std::string& text, std::size_t keys) {
@@ -190,17 +209,17 @@ int main(int argc, char** argv) {
   const Files files = [&] {
     const fs::path file = testing_support::SettingsFile(appData.path(), "settings");
     fs::create_directories(file.parent_path());
-    return Files{file, testing_support::WithSuffix(file, ".bak"),
-                 testing_support::WithSuffix(file, ".tmp")};
+    return Files{file, testing_support::WithSuffix(file, ".bak")};
   }();
 
-  // Registered size by size, so that each size's three numbers come out side
+  // Registered size by size, so that each size's four numbers come out side
   // by side. Each benchmark keeps its own copy of the text.
   for (const std::size_t keys : {100, 10'000, 100'000}) {
     const std::string text = SettingsText(keys);
     const std::string suffix = "/" + std::to_string(keys);
     for (auto* benchmark : {
              benchmark::RegisterBenchmark(("floor" + suffix).c_str(), Floor, files, text),
+             benchmark::RegisterBenchmark(("safe_floor" + suffix).c_str(), SafeFloor, files, text),
              benchmark::RegisterBenchmark(("store" + suffix).c_str(), Store, files, text, keys),
              benchmark::RegisterBenchmark(("property_tree" + suffix).c_str(), PropertyTree, files,
                                           text, keys),

@@ -6,6 +6,7 @@
     e2e.py [paths] run SCENARIO       # one scenario in the running session
     e2e.py [paths] stop               # wineserver -k, then Xvfb
     e2e.py [paths] all                # start, every scenario, stop
+    e2e.py [paths] measure            # how long a launch keeps the simulator suspended
     e2e.py list                       # the scenario names, one a line
 
 ctest runs start and stop as fixtures around the scenarios (tests/e2e/
@@ -575,6 +576,32 @@ def check_blocked_reset(case, blocking):
                describe_snapshot(snapshot(case.settings_folder)))
 
 
+# --- Measure -----------------------------------------------------------------
+
+
+def measure(session, launches=15):
+    """Prints how long the simulator stays suspended (the store's work) at 100
+    and 10,000 keys: a benchmark, never a pass or fail."""
+    session.load()
+    case = Case(session, "measure")
+    case.prepare()
+    case.install()
+    for keys in (100, 10_000):
+        text = b"[Loading]\r\nForceVRMode = 0\r\n\r\n" + b"".join(
+            (f"[Section{n // 100}]\r\n" if n % 100 == 0 else "").encode()
+            + f"Key{n:05d} = value {n}\r\n".encode() for n in range(keys - 1)) + b"\r\n"
+        times = []
+        for _ in range(launches):
+            case.write_settings({SETTINGS: text})
+            run = case.launch()
+            if run.report:
+                times.append(int(run.report["suspended_100ns"]) / 10_000)
+        times.sort()
+        log(f"{keys:>6} keys: suspended for median {times[len(times) // 2]:.1f} ms, "
+            f"min {times[0]:.1f} ms, max {times[-1]:.1f} ms over {len(times)} launches")
+    case.clear_settings()
+
+
 # --- Entry -------------------------------------------------------------------
 
 
@@ -610,7 +637,7 @@ def main():
     parser.add_argument("--prefix", default=source / "build" / "wine-prefix")
     parser.add_argument("--state", default=source / "build" / "e2e-session" / "session.json")
     parser.add_argument("command", choices=["check-executable", "start", "run", "stop", "all",
-                                            "list"])
+                                            "list", "measure"])
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
 
@@ -629,6 +656,13 @@ def main():
             return 0
         if args.command == "stop":
             session.end()
+            return 0
+        if args.command == "measure":
+            session.begin()
+            try:
+                measure(session)
+            finally:
+                session.end()
             return 0
         if args.command == "run":
             if args.scenario not in SCENARIOS:

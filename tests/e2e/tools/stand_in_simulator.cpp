@@ -5,7 +5,8 @@
 // sets for the launcher and which reaches us through the inherited
 // environment. It holds the command line and its arguments, SteamAppId, the
 // current directory, the roaming application-data folder and the exact bytes
-// of the settings file there (or the error that kept us from reading it).
+// of the settings file there (or the error that kept us from reading it), and
+// how long the process was kept suspended.
 // The driver also runs this program on its own to learn where that folder is.
 #include <string>
 #include <vector>
@@ -53,13 +54,27 @@ bool ReadWholeFile(const std::wstring& file, std::string* bytes, DWORD* error) {
   return true;
 }
 
+// How long this process existed before its first instruction ran, that is how
+// long the launcher kept it suspended, in units of 100 ns.
+ULONGLONG TimeSuspended() {
+  FILETIME now, created, exited, kernel, user;
+  ::GetSystemTimeAsFileTime(&now);
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ticks = [](const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return ticks(now) - ticks(created);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  const ULONGLONG suspended = TimeSuspended();
   std::wstring reportFile;
   if (!ReadEnvironment(L"CIRROVANE_E2E_REPORT", &reportFile)) return 3;
 
   e2e::Report report;
+  report.Add("suspended_100ns", std::to_string(suspended));
   const wchar_t* commandLine = ::GetCommandLineW();
   report.AddText("command_line", commandLine);
   int count = 0;
