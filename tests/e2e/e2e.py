@@ -38,7 +38,8 @@ sys.dont_write_bytecode = True
 
 from executable_check import check_executable
 from launcher_case import (SETTINGS, Case, Checks, FileHolder, describe_difference,
-                           describe_snapshot, is_read_only, parse_written_settings, snapshot)
+                           describe_snapshot, is_read_only, parse_written_settings, preview,
+                           snapshot)
 from wine_session import CheckFailed, Session, log
 
 WINDOW_POSITIONS = "settings_pro_Cirrovane XR_window_positions.ini"
@@ -329,6 +330,30 @@ def hidden_and_system_attributes_survive(case):
     after = case.attrib(settings)
     case.check("H" in after and "S" in after, "the rewritten file is still hidden and system",
                f"attributes {after!r}")
+    case.check_no_leftovers()
+
+
+@scenario
+def settings_file_link_stays(case):
+    """A settings file that is a link into another folder stays a link, and the
+    file it names gets the new content."""
+    case.install()
+    synced = case.folder / "Synced"
+    synced.mkdir()
+    target = synced / SETTINGS
+    target.write_bytes(EXISTING_SETTINGS)
+    case.settings_folder.mkdir(parents=True, exist_ok=True)
+    case.settings_file().symlink_to(target)
+    run = case.launch()
+    case.check_simulator_started(run)
+    case.check(case.settings_file().is_symlink(), "the settings file is still a link")
+    written = target.read_bytes()
+    case.check(parse_written_settings(written) == with_vr_forced(EXISTING_SECTIONS),
+               "the linked file holds every setting with VR forced", preview(written))
+    case.check_settings_seen_by_simulator(run, written)
+    case.check_file(case.settings_file(".bak"), EXISTING_SETTINGS, "the backup is a plain copy")
+    case.check(sorted(p.name for p in synced.iterdir()) == [SETTINGS],
+               "nothing else is left beside the linked file")
     case.check_no_leftovers()
 
 
