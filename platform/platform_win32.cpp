@@ -157,7 +157,8 @@ ErrorNumber CreateSibling(const std::wstring& file, std::wstring* created, HANDL
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (*opened != INVALID_HANDLE_VALUE) return 0;
     const DWORD error = ::GetLastError();
-    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99) return error;
+    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99)
+      return error;
   }
 }
 
@@ -306,8 +307,8 @@ SaveResult SaveByReplacing(const boost::filesystem::path& file, std::string_view
 }
 
 ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes) {
-  const FileHandle out(::CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const FileHandle out(::CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out.IsOpen()) return ::GetLastError();
   // Written over the old content, then cut to length: the file is never
   // seen empty.

@@ -114,8 +114,8 @@ TEST_F(SettingsStoreOnDisk, RefusedReplaceFallsBackToRewritingTheSameFile) {
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
   EXPECT_EQ(InodeOf(File()), identity);
   EXPECT_EQ(ReadFile(Backup()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
-  EXPECT_EQ(FolderEntries(), (std::set<std::string>{File().filename().string(),
-                                                    Backup().filename().string()}));
+  EXPECT_EQ(FolderEntries(),
+            (std::set<std::string>{File().filename().string(), Backup().filename().string()}));
 }
 
 // Every way the value can fail to reach the file: the file and its backup
