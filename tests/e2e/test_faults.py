@@ -1,0 +1,110 @@
+"""Odd file states a user's machine has: read-only, hidden, held, linked and
+planted files. Nothing is lost and the simulator always runs."""
+
+import os
+
+from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, SAVE_FAILED, SETTINGS,
+                      assert_names_file_and_reason, is_read_only, sections_of, with_vr_forced)
+
+
+def test_a_read_only_backup_stays_and_the_file_is_still_rewritten(case):
+    case.install()
+    old_backup = b"[Loading]\r\nForceVRMode = 0\r\nFromLongAgo = 1\r\n\r\n"
+    case.write_settings({SETTINGS: EXISTING_SETTINGS, SETTINGS + ".bak": old_backup})
+    case.set_read_only(case.settings_file(".bak"))
+    run = case.launch()
+    written = case.settings_file().read_bytes()
+    assert sections_of(written) == with_vr_forced(EXISTING_SECTIONS)
+    assert run.settings_seen() == written
+    assert case.settings_file(".bak").read_bytes() == old_backup
+    assert case.leftovers() == []
+
+
+def test_a_read_only_file_is_left_as_it_is_until_the_mark_is_cleared(case):
+    case.install()
+    settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
+    case.launch()
+    marked = b"[Loading]\r\nForceVRMode = 0\r\nMarkedByTheUser = 1\r\n\r\n"
+    settings.write_bytes(marked)
+    case.set_read_only(settings)
+    run = case.launch(answers=["ok"])
+    assert run.started
+    assert len(run.dialogs) == 1
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, case.windows(settings))
+    assert settings.read_bytes() == marked and is_read_only(settings)
+    backup = case.settings_file(".bak")
+    assert backup.read_bytes() == EXISTING_SETTINGS, "no rotation"
+    assert not is_read_only(backup)
+
+    case.attrib(settings, "-r")
+    case.launch()
+    assert backup.read_bytes() == marked, "with the mark cleared the backup rotates again"
+    assert sections_of(settings.read_bytes()) == {
+        "Loading": {"ForceVRMode": "1", "MarkedByTheUser": "1"}}
+    assert case.leftovers() == []
+
+
+def test_hidden_and_system_attributes_survive_a_rewrite(case):
+    case.install()
+    settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
+    case.attrib(settings, "+h")
+    assert {"H", "S"} <= case.attrib(settings, "+s")
+    run = case.launch()
+    assert run.settings_seen() == settings.read_bytes()
+    assert sections_of(settings.read_bytes()) == with_vr_forced(EXISTING_SECTIONS)
+    assert {"H", "S"} <= case.attrib(settings)
+    assert case.leftovers() == []
+
+
+def test_a_file_held_open_without_delete_sharing_is_rewritten_in_place(case):
+    case.install()
+    settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
+    identity = settings.stat().st_ino
+    with case.holding(settings):
+        run = case.launch()
+        written = settings.read_bytes()
+    assert sections_of(written) == with_vr_forced(EXISTING_SECTIONS)
+    assert run.settings_seen() == written
+    assert settings.stat().st_ino == identity, "rewritten, not replaced"
+    assert case.settings_file(".bak").read_bytes() == EXISTING_SETTINGS
+    assert case.leftovers() == []
+
+
+def test_a_linked_settings_file_stays_a_link_and_its_target_is_written(case):
+    case.install()
+    synced = case.folder / "Synced"
+    synced.mkdir()
+    target = synced / SETTINGS
+    target.write_bytes(EXISTING_SETTINGS)
+    case.settings_folder.mkdir(parents=True)
+    case.settings_file().symlink_to(target)
+    run = case.launch()
+    assert case.settings_file().is_symlink()
+    assert sections_of(target.read_bytes()) == with_vr_forced(EXISTING_SECTIONS)
+    assert run.settings_seen() == target.read_bytes()
+    assert case.settings_file(".bak").read_bytes() == EXISTING_SETTINGS
+    assert os.listdir(synced) == [SETTINGS]
+    assert case.leftovers() == []
+
+
+def test_links_planted_at_temporary_names_are_never_written_through(case):
+    case.install()
+    case.write_settings({SETTINGS: EXISTING_SETTINGS})
+    victim = case.folder / "victim.txt"
+    victim.write_bytes(b"must stay")
+    # The old fixed names, and every name a launcher's process id could give.
+    planted = [case.settings_file(".tmp"), case.settings_file(".bak.tmp")] + [
+        case.settings_file(f"{suffix}.{pid}-0.tmp")
+        for pid in range(0, 0x2000, 4) for suffix in ("", ".bak")]
+    for n, link in enumerate(planted):
+        (os.link if n % 2 else os.symlink)(victim, link)
+    run = case.launch()
+    written = case.settings_file().read_bytes()
+    assert sections_of(written) == with_vr_forced(EXISTING_SECTIONS)
+    assert run.settings_seen() == written
+    assert case.settings_file(".bak").read_bytes() == EXISTING_SETTINGS
+    assert victim.read_bytes() == b"must stay"
+    assert all(link.is_symlink() or link.stat().st_nlink > 1 for link in planted)
+    for link in planted:
+        link.unlink()
+    assert case.leftovers() == []

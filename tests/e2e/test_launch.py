@@ -1,0 +1,130 @@
+"""A launch as the user sees it: X-Plane starts with VR forced and every
+setting kept."""
+
+import hashlib
+import re
+import shutil
+from pathlib import Path, PureWindowsPath
+
+import pytest
+
+from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, IDOK, SETTINGS,
+                      UNABLE_TO_LAUNCH, assert_dialog, sections_of, with_vr_forced)
+
+
+@pytest.mark.win64
+def test_clean_profile_gets_a_fresh_file_and_the_simulator_its_environment(case):
+    case.install()
+    run = case.launch()
+    report = run.report
+    assert report["steam_app_id"] == "487310"
+    # With no command line Windows gives the child just its program name.
+    name, rest = re.match(r'\s*("[^"]*"|\S+)(.*)', report["command_line"]).groups()
+    assert report["argument_count"] == "1" and rest.strip() == ""
+    assert PureWindowsPath(report["argument.0"]).name.lower() == "x-plane.exe"
+    assert report["current_directory"].rstrip("\\").lower() == case.windows(case.folder).lower()
+    assert run.settings_seen() == FRESH_SETTINGS
+    assert case.snapshot() == {SETTINGS: FRESH_SETTINGS}
+
+
+@pytest.mark.win64
+def test_existing_settings_are_kept_and_backed_up(case):
+    case.install()
+    case.write_settings({SETTINGS: EXISTING_SETTINGS})
+    run = case.launch()
+    written = case.settings_file().read_bytes()
+    assert sections_of(written) == with_vr_forced(EXISTING_SECTIONS)
+    assert b"#" not in written
+    assert run.settings_seen() == written
+    assert case.settings_file(".bak").read_bytes() == EXISTING_SETTINGS
+    assert case.leftovers() == []
+
+
+def test_each_launch_backs_up_the_file_as_it_found_it(case):
+    case.install()
+    case.launch()
+    assert case.snapshot() == {SETTINGS: FRESH_SETTINGS}
+    # Between launches the simulator changes its settings; each launch must
+    # back up what it finds, not what it wrote last time.
+    for aircraft in (b"Cessna 172 SP", b"Baron 58"):
+        before = b"[Loading]\r\nForceVRMode = 0\r\n\r\n[Flight]\r\nAircraft = " + aircraft + b"\r\n\r\n"
+        case.settings_file().write_bytes(before)
+        run = case.launch()
+        assert case.settings_file(".bak").read_bytes() == before
+        written = case.settings_file().read_bytes()
+        assert sections_of(written) == {"Loading": {"ForceVRMode": "1"},
+                                        "Flight": {"Aircraft": aircraft.decode()}}
+        assert run.settings_seen() == written
+
+
+def test_simulator_is_looked_for_in_the_working_directory_only(case):
+    beside = case.install(case.folder / "Simulator")
+    elsewhere = case.folder / "Elsewhere"
+    elsewhere.mkdir()
+    run = case.launch(answers=["ok"], executable=case.windows(beside / "CirrovaneXR.exe"),
+                      cwd=elsewhere, expect_start=False)
+    assert not run.started
+    assert [d["text"] for d in run.dialogs] == [UNABLE_TO_LAUNCH]
+    assert_dialog(run.dialogs[0], UNABLE_TO_LAUNCH, [IDOK])
+    assert case.snapshot() is None
+
+
+def test_a_large_file_keeps_all_of_its_ten_thousand_keys(case):
+    case.install()
+    sections = {}
+    for index in range(10_000):
+        key = f"Key{index:05d}"
+        # Values hold " = " too: only the first "=" of a line splits it.
+        sections.setdefault(f"Section{index % 10:02d}", {})[key] = (
+            hashlib.sha256(key.encode()).hexdigest() + " = " + key)
+    original = b"[Loading]\r\nForceVRMode = 0\r\n" + b"".join(
+        f"[{name}]\r\n".encode() + b"".join(f"{k} = {v}\r\n".encode() for k, v in keys.items())
+        for name, keys in sections.items())
+    case.write_settings({SETTINGS: original})
+    run = case.launch()
+    written = case.settings_file().read_bytes()
+    assert sections_of(written) == with_vr_forced(sections)
+    assert run.settings_seen() == written
+    assert case.settings_file(".bak").read_bytes() == original
+
+
+def test_a_cjk_named_appdata_folder_is_found_and_used(case, wine):
+    case.install()
+    folder_name = "漢字データ"
+    windows_folder = str(PureWindowsPath(wine.appdata_windows).parent.parent / folder_name)
+    unix_folder = Path(wine.appdata).parent.parent / folder_name
+    shutil.rmtree(unix_folder, ignore_errors=True)
+    unix_folder.mkdir()
+    with wine.moved_appdata(windows_folder):
+        run = case.launch()
+    assert wine.ask_appdata() == wine.appdata_windows, "the shell folders are restored"
+    assert run.report["appdata"] == windows_folder
+    assert run.settings_seen() == FRESH_SETTINGS
+    assert (unix_folder / "Cirrovane" / SETTINGS).read_bytes() == FRESH_SETTINGS
+    assert case.snapshot() is None, "nothing was written to the usual folder"
+    shutil.rmtree(unix_folder)
+
+
+@pytest.mark.parametrize("count", [2, 3, 8])
+def test_launchers_started_together_lose_nothing(case, count):
+    case.install()
+    sections = {"Loading": {"ForceVRMode": "0"}}
+    for index in range(9_000):
+        sections.setdefault(f"Section{index % 30:02d}", {})[f"Key{index:05d}"] = f"value {index}"
+    original = b"".join(f"[{name}]\r\n".encode() + b"".join(
+        f"{key} = {value}\r\n".encode() for key, value in keys.items()) + b"\r\n"
+        for name, keys in sections.items())
+    for _ in range(3):
+        case.write_settings({SETTINGS: original})
+        case.settings_file(".bak").unlink(missing_ok=True)
+        statuses, reports = case.launch_together(count)
+        assert statuses == [0] * count
+        assert all(reports), "every simulator started"
+        # The backup holds the original or another launcher's write.
+        for suffix, forced in (("", ["1"]), (".bak", ["0", "1"])):
+            data = case.settings_file(suffix).read_bytes()
+            assert b"\0" not in data
+            found = sections_of(data)
+            assert found.pop("Loading") in [{"ForceVRMode": value} for value in forced]
+            assert found == {n: k for n, k in sections.items() if n != "Loading"}
+        assert case.leftovers() == []
