@@ -39,9 +39,9 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              "${PROJECT_SOURCE_DIR}/docs/user-readme.txt")
 file(READ "${PROJECT_SOURCE_DIR}/docs/user-readme.txt" CIRROVANE_README)
+string(REPLACE "\n" "\r\n" CIRROVANE_README "${CIRROVANE_README}")
 # Through a variable, so that nothing in the text itself is substituted.
-file(CONFIGURE OUTPUT "${CIRROVANE_GENERATED}/README.txt" CONTENT "@CIRROVANE_README@" @ONLY
-     NEWLINE_STYLE CRLF)
+file(CONFIGURE OUTPUT "${CIRROVANE_GENERATED}/README.txt" CONTENT "@CIRROVANE_README@" @ONLY)
 add_custom_target(release_zip ALL
   COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/pack_release.py"
           "${PROJECT_SOURCE_DIR}"
