@@ -24,6 +24,7 @@ class Paths:
     tools = SOURCE / "build" / "windows" / "tests" / "e2e" / "tools"
     prefix = SOURCE / "build" / "wine-prefix"
     state = SOURCE / "build" / "demo" / "session.json"
+    arch = "win32"
 
 
 def show(title, data):
