@@ -1,35 +1,53 @@
 # The shipped program: a 32-bit GUI executable that needs no MinGW DLL.
 enable_language(RC)
+find_package(Python3 3.9 REQUIRED COMPONENTS Interpreter)
 
-configure_file(platform/resources/version.h.in "${CMAKE_BINARY_DIR}/generated/version.h" @ONLY)
+set(CIRROVANE_GENERATED "${CMAKE_BINARY_DIR}/generated")
+configure_file(platform/resources/version.h.in "${CIRROVANE_GENERATED}/version.h" @ONLY)
+configure_file(platform/resources/launcher.manifest.in "${CIRROVANE_GENERATED}/launcher.manifest"
+               @ONLY)
+add_custom_command(
+  OUTPUT "${CIRROVANE_GENERATED}/launcher.ico"
+  COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/platform/resources/make_icon.py"
+          "${CIRROVANE_GENERATED}/launcher.ico"
+  DEPENDS "${PROJECT_SOURCE_DIR}/platform/resources/make_icon.py"
+  COMMENT "Drawing the icon")
 
 add_executable(CirrovaneXR WIN32
   launcher/main.cpp
   platform/platform_win32.cpp
+  platform/terminate_handler.cpp
   platform/resources/launcher.rc)
-target_include_directories(CirrovaneXR PRIVATE "${CMAKE_BINARY_DIR}/generated")
+target_include_directories(CirrovaneXR PRIVATE "${CIRROVANE_GENERATED}")
 target_link_libraries(CirrovaneXR PRIVATE launcher shell32)
-target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat)
+# Vista is the oldest Windows we run on (subsystem and OS version 6.0). No
+# time stamp, so that one commit always links to the same bytes.
+target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--gc-sections
+  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-insert-timestamp
+  -Wl,--subsystem,windows:6.0 -Wl,--major-os-version,6 -Wl,--minor-os-version,0)
 set_target_properties(CirrovaneXR PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PROJECT_SOURCE_DIR}/dist")
 set_source_files_properties(platform/resources/launcher.rc PROPERTIES
-  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/platform/resources/launcher.manifest;${PROJECT_SOURCE_DIR}/platform/resources/launcher.ico")
+  OBJECT_DEPENDS "${CIRROVANE_GENERATED}/launcher.manifest;${CIRROVANE_GENERATED}/launcher.ico")
 
 if(EXISTS "${PROJECT_SOURCE_DIR}/tests/e2e/tools/CMakeLists.txt")
   add_subdirectory(tests/e2e/tools)
 endif()
 
-# The release archive: the program and a short guide for users.
-set(CIRROVANE_RELEASE_ZIP "${PROJECT_SOURCE_DIR}/dist/CirrovaneXR-${PROJECT_VERSION}-win32.zip")
-set(CIRROVANE_RELEASE_STAGE "${CMAKE_BINARY_DIR}/release")
-add_custom_command(
-  OUTPUT "${CIRROVANE_RELEASE_ZIP}"
-  COMMAND "${CMAKE_COMMAND}" -E rm -rf "${CIRROVANE_RELEASE_STAGE}"
-  COMMAND "${CMAKE_COMMAND}" -E make_directory "${CIRROVANE_RELEASE_STAGE}"
-  COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:CirrovaneXR>" "${CIRROVANE_RELEASE_STAGE}/"
-  COMMAND "${CMAKE_COMMAND}" -E copy "${PROJECT_SOURCE_DIR}/docs/user-readme.txt"
-          "${CIRROVANE_RELEASE_STAGE}/README.txt"
-  COMMAND "${CMAKE_COMMAND}" -E chdir "${CIRROVANE_RELEASE_STAGE}"
-          "${CMAKE_COMMAND}" -E tar cf "${CIRROVANE_RELEASE_ZIP}" --format=zip CirrovaneXR.exe README.txt
-  DEPENDS CirrovaneXR "${PROJECT_SOURCE_DIR}/docs/user-readme.txt"
-  COMMENT "Packing ${CIRROVANE_RELEASE_ZIP}")
-add_custom_target(release_zip ALL DEPENDS "${CIRROVANE_RELEASE_ZIP}")
+# The release archive: the program and a short guide for users, in Windows'
+# line ends (the repository keeps the guide in LF). Packed on every build, as
+# the entries' time comes from the last commit.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             "${PROJECT_SOURCE_DIR}/docs/user-readme.txt")
+file(READ "${PROJECT_SOURCE_DIR}/docs/user-readme.txt" CIRROVANE_README)
+string(REPLACE "\n" "\r\n" CIRROVANE_README "${CIRROVANE_README}")
+# Through a variable, so that nothing in the text itself is substituted.
+file(CONFIGURE OUTPUT "${CIRROVANE_GENERATED}/README.txt" CONTENT "@CIRROVANE_README@" @ONLY)
+add_custom_target(release_zip ALL
+  COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/pack_release.py"
+          "${PROJECT_SOURCE_DIR}"
+          "${PROJECT_SOURCE_DIR}/dist/CirrovaneXR-${PROJECT_VERSION}-win32.zip"
+          "CirrovaneXR.exe=$<TARGET_FILE:CirrovaneXR>"
+          "README.txt=${CIRROVANE_GENERATED}/README.txt"
+  DEPENDS CirrovaneXR "${CIRROVANE_GENERATED}/README.txt"
+  COMMENT "Packing dist/CirrovaneXR-${PROJECT_VERSION}-win32.zip and dist/SHA256SUMS"
+  VERBATIM)

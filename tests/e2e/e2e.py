@@ -661,6 +661,8 @@ def main():
     parser.add_argument("--tools", default=source / "build" / "windows" / "tests" / "e2e" / "tools")
     parser.add_argument("--prefix", default=source / "build" / "wine-prefix")
     parser.add_argument("--state", default=source / "build" / "e2e-session" / "session.json")
+    parser.add_argument("--arch", choices=["win32", "win64"], default="win32",
+                        help="the prefix's architecture (WINEARCH)")
     parser.add_argument("command", choices=["check-executable", "start", "run", "stop", "all",
                                             "list", "measure"])
     parser.add_argument("scenario", nargs="?")

@@ -1,119 +1,16 @@
-"""The shipped executable's own properties, read from its PE image: no Wine
-needed."""
+"""The shipped executable's own properties, read from its PE image with
+Debian's python3-pefile, and the release archive beside it: no Wine needed."""
 
 import re
-import struct
+import zipfile
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+import pefile
 
 from wine_session import CheckFailed
 
-
-class PeFile:
-    """Just enough of a PE32 file to read its headers, imports and resources."""
-
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise CheckFailed("not an MZ executable")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise CheckFailed("no PE signature")
-        (self.machine, sections, _, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        directory_count = struct.unpack_from("<I", data, optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
-                            for i in range(directory_count)]
-        self.sections = []
-        for i in range(sections):
-            _, size, address, raw_size, raw_offset = struct.unpack_from(
-                "<8sIIII", data, optional + optional_size + 40 * i)
-            self.sections.append((address, max(size, raw_size), raw_offset))
-
-    def offset(self, rva):
-        for address, size, raw_offset in self.sections:
-            if address <= rva < address + size:
-                return rva - address + raw_offset
-        raise CheckFailed(f"address {rva:#x} lies in no section")
-
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imported_dlls(self):
-        """DLL names of the import table and of the delay-load import table."""
-        # (directory, descriptor size, index of the name's address in it)
-        tables = ((1, 20, 3), (13, 32, 1))
-        names = []
-        for directory, size, name_field in tables:
-            address, length = (self.directories[directory] if len(self.directories) > directory
-                               else (0, 0))
-            position = self.offset(address) if length else None
-            while position is not None:
-                descriptor = struct.unpack_from(f"<{size // 4}I", self.data, position)
-                if not any(descriptor):
-                    break
-                names.append(self.c_string(descriptor[name_field]))
-                position += size
-        return names
-
-    def resources(self):
-        """{type id: {name id: bytes}} of the first language of each."""
-        address, size = self.directories[2]
-        if not size:
-            return {}
-        base = self.offset(address)
-
-        def entries(directory):
-            named, numbered = struct.unpack_from("<HH", self.data, base + directory + 12)
-            for i in range(named + numbered):
-                name, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
-                yield name, target
-
-        found = {}
-        for type_id, type_target in entries(0):
-            for name_id, name_target in entries(type_target & 0x7FFFFFFF):
-                for _, leaf in entries(name_target & 0x7FFFFFFF):
-                    rva, length = struct.unpack_from("<II", self.data, base + leaf)
-                    found.setdefault(type_id, {})[name_id] = \
-                        self.data[self.offset(rva):self.offset(rva) + length]
-                    break
-        return found
-
-
-def version_strings(block):
-    """The StringFileInfo values of a VS_VERSIONINFO resource."""
-    strings = {}
-
-    def walk(position, end, depth):
-        while position + 6 <= end:
-            length, value_length, value_type = struct.unpack_from("<HHH", block, position)
-            if length == 0:
-                break
-            key_end = position + 6
-            while block[key_end:key_end + 2] != b"\0\0":
-                key_end += 2
-            key = block[position + 6:key_end].decode("utf-16-le")
-            value_start = (key_end + 2 + 3) & ~3
-            value_size = value_length * 2 if value_type == 1 else value_length
-            if depth == 3 and value_type == 1:
-                strings[key] = block[value_start:value_start + value_size].decode(
-                    "utf-16-le").rstrip("\0")
-            children = (value_start + value_size + 3) & ~3
-            if key in ("VS_VERSION_INFO", "StringFileInfo") or depth == 2:
-                walk(children, position + length, depth + 1)
-            position = (position + length + 3) & ~3
-
-    walk(0, len(block), 0)
-    return strings
-
-
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll", "gdi32.dll",
-    "ole32.dll", "oleaut32.dll", "shlwapi.dll", "comctl32.dll", "ntdll.dll", "bcrypt.dll",
-    "version.dll", "userenv.dll", "ws2_32.dll", "rpcrt4.dll", "crypt32.dll", "secur32.dll",
-}
+ALLOWED_IMPORTS = Path(__file__).with_name("vista_imports.txt")
 SUPPORTED_OS = {
     "Windows Vista": "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
     "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
@@ -121,51 +18,191 @@ SUPPORTED_OS = {
     "Windows 8.1": "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
     "Windows 10 and 11": "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 }
+ICON_SIZES = [16, 24, 32, 48, 256]
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+IMAGE_FILE_MACHINE_I386, IMAGE_SUBSYSTEM_WINDOWS_GUI = 0x14C, 2
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
+# The manifest schema's namespace names, which Windows matches literally.
+ASM_V1 = "urn:schemas-microsoft-com:asm.v1"
+ASM_V3 = "urn:schemas-microsoft-com:asm.v3"
+DPI_AWARE = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+DPI_AWARENESS = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
+
+
+def allowed_imports(file=ALLOWED_IMPORTS):
+    """{dll name in lower case: set of function names} of the allow-list."""
+    allowed, dll = {}, None
+    for number, line in enumerate(file.read_text(encoding="ascii").splitlines(), 1):
+        line = line.strip()
+        if not line or line.startswith("#"):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            dll = allowed.setdefault(line[1:-1].lower(), set())
+        elif dll is None:
+            raise CheckFailed(f"{file.name}:{number}: a function before any [dll]")
+        else:
+            dll.add(line)
+    return allowed
+
+
+def imported_functions(pe):
+    """(dll, function) for every import, delay-loaded ones included; an import
+    by ordinal appears as '#N'."""
+    tables = (getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+              + getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []))
+    return [(entry.dll.decode("ascii"),
+             imported.name.decode("ascii") if imported.name else f"#{imported.ordinal}")
+            for entry in tables for imported in entry.imports]
+
+
+def check_imports(checks, pe):
+    imports = imported_functions(pe)
+    checks.check(imports, "imports some functions")
+    dlls = sorted({dll.lower() for dll, _ in imports})
+    universal_crt = [d for d in dlls if d.startswith("api-ms-win-crt-") or d == "ucrtbase.dll"]
+    checks.check(not universal_crt, "no Universal CRT (Vista has none)", f"imports {universal_crt}")
+    allowed = allowed_imports()
+    unlisted = [f"{dll}!{name}" for dll, name in imports if name not in allowed.get(dll.lower(), ())]
+    checks.check(not unlisted, f"every one of the {len(imports)} imported functions is in "
+                 f"Vista SP2's DLLs ({ALLOWED_IMPORTS.name})", f"not listed: {unlisted}")
+
+
+def check_headers(checks, pe):
+    header = pe.OPTIONAL_HEADER
+    checks.check(pe.FILE_HEADER.Machine == IMAGE_FILE_MACHINE_I386 and header.Magic == 0x10B,
+                 "a PE32 image for i386",
+                 f"machine {pe.FILE_HEADER.Machine:#x}, optional header magic {header.Magic:#x}")
+    checks.check(header.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "GUI subsystem (no console)",
+                 f"subsystem {header.Subsystem}")
+    versions = {"subsystem": (header.MajorSubsystemVersion, header.MinorSubsystemVersion),
+                "operating system": (header.MajorOperatingSystemVersion,
+                                     header.MinorOperatingSystemVersion)}
+    checks.check(all(v == (6, 0) for v in versions.values()),
+                 "subsystem and operating system version 6.0 (Vista)", f"{versions}")
+    flags = header.DllCharacteristics
+    for flag, what in ((DYNAMIC_BASE, "DYNAMIC_BASE (ASLR)"), (NX_COMPAT, "NX_COMPAT (DEP)"),
+                       (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")):
+        checks.check(flags & flag, what, f"DllCharacteristics {flags:#x}")
+    stamps = [pe.FILE_HEADER.TimeDateStamp]
+    stamps += [d.struct.TimeDateStamp for d in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
+    if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        stamps.append(pe.DIRECTORY_ENTRY_RESOURCE.struct.TimeDateStamp)
+    checks.check(not any(stamps), "no build time stamp in the headers",
+                 f"time stamps {[hex(s) for s in stamps]}")
+
+
+def resources(pe):
+    """{type id: {name id: bytes}} of the first language of each."""
+    found = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in kind.directory.entries:
+            data = name.directory.entries[0].data.struct
+            found.setdefault(kind.id, {})[name.id] = pe.get_data(data.OffsetToData, data.Size)
+    return found
+
+
+def check_manifest(checks, text, file_version):
+    try:
+        root = ElementTree.fromstring(text)
+    except ElementTree.ParseError as error:
+        checks.check(False, "the manifest is well-formed XML", str(error))
+        return
+
+    def find(path):
+        return root.find(path, {"v1": ASM_V1, "v3": ASM_V3, "dpi": DPI_AWARE,
+                                "dpi2": DPI_AWARENESS})
+
+    level = find("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel")
+    checks.check(level is not None and level.get("level") == "asInvoker",
+                 "the manifest asks for the invoker's execution level")
+    present = {g.lower() for g in re.findall(r'<supportedOS\s+Id="([^"]+)"', text)}
+    missing = [name for name, guid in SUPPORTED_OS.items() if guid not in present]
+    checks.check(not missing, "the manifest declares Vista to 10 as supported",
+                 f"missing {missing}")
+    controls = find("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity")
+    checks.check(controls is not None
+                 and controls.get("name") == "Microsoft.Windows.Common-Controls"
+                 and controls.get("version") == "6.0.0.0"
+                 and controls.get("publicKeyToken") == "6595b64144ccf1df",
+                 "the manifest depends on Common Controls 6.0",
+                 f"{controls.attrib if controls is not None else 'no dependency'}")
+    settings = "v3:application/v3:windowsSettings/"
+    aware = find(settings + "dpi:dpiAware")
+    awareness = find(settings + "dpi2:dpiAwareness")
+    checks.check(aware is not None and aware.text.strip() == "true/pm"
+                 and awareness is not None
+                 and [v.strip() for v in awareness.text.split(",")] == ["PerMonitorV2",
+                                                                          "PerMonitor"],
+                 "DPI awareness per monitor (v2, then v1), else system-wide, in the schema's "
+                 "namespaces")
+    identity = find("v1:assemblyIdentity")
+    version = identity.get("version") if identity is not None else None
+    checks.check(version == f"{file_version}.0", "the assembly version is the program's",
+                 f"assembly {version}, file version {file_version}")
+
+
+def check_icon(checks, found):
+    groups = found.get(RT_GROUP_ICON, {})
+    if not checks.check(groups, "an application icon (RT_GROUP_ICON)"):
+        return
+    group = next(iter(groups.values()))
+    count = int.from_bytes(group[4:6], "little")
+    images = [group[6 + 14 * i:20 + 14 * i] for i in range(count)]
+    sizes = sorted(image[0] or 256 for image in images)
+    checks.check(sizes == ICON_SIZES, f"the icon has {ICON_SIZES} pixel images", f"got {sizes}")
+    icons = found.get(RT_ICON, {})
+    for image in images:
+        size, icon_id = int.from_bytes(image[8:12], "little"), int.from_bytes(image[12:], "little")
+        checks.check(len(icons.get(icon_id, b"")) == size,
+                     f"icon image {icon_id} of the group is present ({size} bytes)")
+
+
+def version_strings(pe):
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        if info.Key == b"StringFileInfo":
+            return {k.decode(): v.decode() for k, v in info.StringTable[0].entries.items()}
+    return {}
+
+
+def check_archive(checks, program, data):
+    """The release archive beside the program: that program and the guide in CR LF."""
+    archives = sorted(program.parent.glob("CirrovaneXR-*-win32.zip"))
+    if not checks.check(len(archives) == 1, "one release archive beside the program",
+                        f"found {archives}"):
+        return
+    with zipfile.ZipFile(archives[0]) as archive:
+        names = archive.namelist()
+        checks.check(names == ["CirrovaneXR.exe", "README.txt"],
+                     "the archive holds the program and README.txt", f"holds {names}")
+        if names != ["CirrovaneXR.exe", "README.txt"]:
+            return
+        checks.check(archive.read("CirrovaneXR.exe") == data, "the archived program is this one")
+        guide = archive.read("README.txt")
+    crlf, lf, cr = (guide.count(ending) for ending in (b"\r\n", b"\n", b"\r"))
+    checks.check(guide.endswith(b"\r\n") and crlf == lf == cr,
+                 "README.txt has CR LF line ends only", f"{crlf} CR LF, {lf} LF, {cr} CR")
 
 
 def check_executable(checks, path):
     if not checks.check(path.exists(), f"{path} exists"):
         return
-    pe = PeFile(path.read_bytes())
-    checks.check(pe.machine == 0x14C and pe.magic == 0x10B, "a PE32 image for i386",
-               f"machine {pe.machine:#x}, optional header magic {pe.magic:#x}")
-    checks.check(pe.subsystem == 2, "GUI subsystem (no console)", f"subsystem {pe.subsystem}")
-    checks.check(pe.dll_characteristics & 0x40, "DYNAMIC_BASE (ASLR)",
-               f"DllCharacteristics {pe.dll_characteristics:#x}")
-    checks.check(pe.dll_characteristics & 0x100, "NX_COMPAT (DEP)",
-               f"DllCharacteristics {pe.dll_characteristics:#x}")
+    data = path.read_bytes()
+    try:
+        pe = pefile.PE(data=data)
+    except pefile.PEFormatError as error:
+        raise CheckFailed(f"not a PE image: {error}") from None
+    check_headers(checks, pe)
+    check_imports(checks, pe)
 
-    dlls = pe.imported_dlls()
-    foreign = [d for d in dlls
-               if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-win-")]
-    checks.check(dlls and not foreign, "imports only Windows' own DLLs",
-               f"imports {dlls}; not Windows': {foreign}")
-
-    resources = pe.resources()
-    manifests = list(resources.get(RT_MANIFEST, {}).values())
+    found = resources(pe)
+    strings = version_strings(pe)
+    checks.check(strings.get("ProductName") == "Cirrovane XR",
+                 "its ProductName is 'Cirrovane XR'", f"strings {strings}")
+    manifests = list(found.get(RT_MANIFEST, {}).values())
     if checks.check(len(manifests) == 1, "one manifest resource", f"found {len(manifests)}"):
-        manifest = manifests[0].decode("utf-8", "replace")
-        checks.check(re.search(r'<requestedExecutionLevel\b[^>]*\blevel="asInvoker"', manifest),
-                   "the manifest asks for the invoker's execution level")
-        present = {g.lower() for g in re.findall(r'<supportedOS\s+Id="([^"]+)"', manifest)}
-        missing = [name for name, guid in SUPPORTED_OS.items() if guid not in present]
-        checks.check(not missing, "the manifest declares Vista to 10 as supported",
-                   f"missing {missing}")
-
-    groups = resources.get(RT_GROUP_ICON, {})
-    if checks.check(groups, "an application icon (RT_GROUP_ICON)"):
-        group = next(iter(groups.values()))
-        count = struct.unpack_from("<H", group, 4)[0]
-        checks.check(count > 0, "the icon group holds images")
-        icons = resources.get(RT_ICON, {})
-        for i in range(count):
-            size, icon_id = struct.unpack_from("<IH", group, 6 + 14 * i + 8)
-            checks.check(len(icons.get(icon_id, b"")) == size,
-                       f"icon image {icon_id} of the group is present ({size} bytes)")
-
-    versions = list(resources.get(RT_VERSION, {}).values())
-    if checks.check(versions, "a version resource"):
-        strings = version_strings(versions[0])
-        checks.check(strings.get("ProductName") == "Cirrovane XR",
-                   "its ProductName is 'Cirrovane XR'", f"strings {strings}")
+        check_manifest(checks, manifests[0].decode("utf-8", "replace"),
+                       strings.get("FileVersion"))
+    check_icon(checks, found)
+    check_archive(checks, path, data)

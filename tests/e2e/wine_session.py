@@ -47,6 +47,8 @@ class Session:
         self.tool_sources = Path(args.tools).resolve()
         self.prefix = Path(args.prefix).resolve()
         self.state_file = Path(args.state).resolve()
+        # win64 runs the 32-bit launcher under WoW64, beside 64-bit tools.
+        self.arch = args.arch
         self.drive_c = self.prefix / "drive_c"
         self.root = self.drive_c / "e2e"
         self.tools = self.root / "tools"
@@ -61,7 +63,7 @@ class Session:
         env.pop("SteamAppId", None)
         env.update({
             "WINEPREFIX": str(self.prefix),
-            "WINEARCH": "win32",
+            "WINEARCH": self.arch,
             "WINEDEBUG": "-all",
             # Keeps wineboot from offering to install Mono and Gecko.
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
