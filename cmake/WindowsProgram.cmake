@@ -1,6 +1,8 @@
 # The shipped program: a 32-bit GUI executable that needs no MinGW DLL.
 enable_language(RC)
-find_package(Python3 3.9 REQUIRED COMPONENTS Interpreter)
+# Debian's interpreter, whatever python3 comes first on the PATH: its zlib
+# decides the compressed bytes of the icon and the zip.
+find_program(CIRROVANE_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 
 set(CIRROVANE_GENERATED "${CMAKE_BINARY_DIR}/generated")
 configure_file(platform/resources/version.h.in "${CIRROVANE_GENERATED}/version.h" @ONLY)
@@ -8,7 +10,7 @@ configure_file(platform/resources/launcher.manifest.in "${CIRROVANE_GENERATED}/l
                @ONLY)
 add_custom_command(
   OUTPUT "${CIRROVANE_GENERATED}/launcher.ico"
-  COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/platform/resources/make_icon.py"
+  COMMAND "${CIRROVANE_PYTHON3}" "${PROJECT_SOURCE_DIR}/platform/resources/make_icon.py"
           "${CIRROVANE_GENERATED}/launcher.ico"
   DEPENDS "${PROJECT_SOURCE_DIR}/platform/resources/make_icon.py"
   COMMENT "Drawing the icon")
@@ -43,7 +45,7 @@ string(REPLACE "\n" "\r\n" CIRROVANE_README "${CIRROVANE_README}")
 # Through a variable, so that nothing in the text itself is substituted.
 file(CONFIGURE OUTPUT "${CIRROVANE_GENERATED}/README.txt" CONTENT "@CIRROVANE_README@" @ONLY)
 add_custom_target(release_zip ALL
-  COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/pack_release.py"
+  COMMAND "${CIRROVANE_PYTHON3}" "${PROJECT_SOURCE_DIR}/cmake/pack_release.py"
           "${PROJECT_SOURCE_DIR}"
           "${PROJECT_SOURCE_DIR}/dist/CirrovaneXR-${PROJECT_VERSION}-win32.zip"
           "CirrovaneXR.exe=$<TARGET_FILE:CirrovaneXR>"

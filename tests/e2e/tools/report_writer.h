@@ -1,4 +1,4 @@
-// The tools' one output format, read back by the driver (e2e.py):
+// The tools' one output format, read back by the suite (conftest.py):
 //
 //   key=HEX
 //
