@@ -8,7 +8,7 @@ add_executable(CirrovaneXR WIN32
   platform/platform_win32.cpp
   platform/resources/launcher.rc)
 target_include_directories(CirrovaneXR PRIVATE "${CMAKE_BINARY_DIR}/generated")
-target_link_libraries(CirrovaneXR PRIVATE launcher shell32)
+target_link_libraries(CirrovaneXR PRIVATE launcher shell32 ole32)
 target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--dynamicbase -Wl,--nxcompat)
 set_target_properties(CirrovaneXR PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PROJECT_SOURCE_DIR}/dist")
 set_source_files_properties(platform/resources/launcher.rc PROPERTIES

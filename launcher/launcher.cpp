@@ -21,9 +21,8 @@ void ForceVrModeThenResume(const platform::Process& simulator, const std::string
     platform::ResumeMainThread(simulator);
     platform::ShowMessage(
         "Cirrovane could not save its settings, so X-Plane was started without forcing VR "
-        "mode.\n" +
-            FailureDetails(failure),
-        productTitle);
+        "mode.\n",
+        productTitle, FailureDetails(failure));
     return;
   }
   platform::ResumeMainThread(simulator);
