@@ -21,7 +21,7 @@ add_executable(CirrovaneXR WIN32
   platform/terminate_handler.cpp
   platform/resources/launcher.rc)
 target_include_directories(CirrovaneXR PRIVATE "${CIRROVANE_GENERATED}")
-target_link_libraries(CirrovaneXR PRIVATE launcher shell32)
+target_link_libraries(CirrovaneXR PRIVATE launcher shell32 ole32)
 # Vista is the oldest Windows we run on (subsystem and OS version 6.0). No
 # time stamp, so that one commit always links to the same bytes.
 target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--gc-sections

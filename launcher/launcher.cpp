@@ -17,13 +17,12 @@ void ForceVrModeThenResume(const platform::Process& simulator, const std::string
     settings.SetValue("Loading", "ForceVRMode", "1");
   } catch (const std::exception& failure) {
     // Never leave the simulator suspended: let it run, then say why VR mode
-    // was not forced.
+    // was not forced, in front of a simulator that may fill the screen.
     platform::ResumeMainThread(simulator);
     platform::ShowMessage(
         "Cirrovane could not save its settings, so X-Plane was started without forcing VR "
-        "mode.\n" +
-            FailureDetails(failure),
-        productTitle);
+        "mode.\n",
+        productTitle, FailureDetails(failure), platform::Focus::TakeForeground);
     return;
   }
   platform::ResumeMainThread(simulator);

@@ -17,9 +17,8 @@ bool ResetConfiguration(const std::string& productTitle) {
   } catch (const std::exception& failure) {
     // A file held open by a running simulator, or a read-only one: launching
     // now would start with settings the user asked to throw away.
-    platform::ShowMessage("Cirrovane could not clear its settings, so X-Plane was not started.\n" +
-                              FailureDetails(failure),
-                          productTitle);
+    platform::ShowMessage("Cirrovane could not clear its settings, so X-Plane was not started.\n",
+                          productTitle, FailureDetails(failure));
     return false;
   }
   platform::ShowMessage("Cirrovane's settings have been cleared.  Cirrovane will now launch.",

@@ -52,6 +52,9 @@ void ResumeMainThread(const Process& started);
 // The error number of the last platform call that failed.
 ErrorNumber LastError();
 
+// The command line without the program's own name, in the ANSI code page.
+std::string CommandLineArguments();
+
 // The full path of the running launcher's own executable, however long.
 boost::filesystem::path OwnExecutablePath();
 
@@ -62,12 +65,35 @@ boost::filesystem::path OwnExecutablePath();
 bool StartElevated(const boost::filesystem::path& file,
                    const boost::filesystem::path& workingDirectory);
 
-// Shows a message box with an OK button and no icon, owned by no window.
-void ShowMessage(const std::string& text, const std::string& caption);
+// Message boxes. The launcher's own texts and the caption are in the ANSI
+// code page and show exactly as MessageBoxA would show them. What it adds
+// about a failure (a path, the system's reason) comes as details in UTF-8:
+// the ANSI code page cannot hold every folder name, and UTF-8, unlike wide
+// strings (UTF-16 on Windows, UTF-32 on the host, where converting a path
+// to one depends on the locale), is the same std::string in both builds.
+
+// Whether a box brings itself to the foreground, for a message that follows
+// a program that may have taken the whole screen.
+enum class Focus { AsUsual, TakeForeground };
+
+// Shows a message box with an OK button and no icon, owned by no window: the
+// text with the details right after it.
+void ShowMessage(const std::string& text, const std::string& caption,
+                 const std::string& detailsUtf8 = "", Focus focus = Focus::AsUsual);
 
 // Shows a message box with Yes and No buttons and no icon, owned by no
 // window. Returns true when the user pressed Yes.
 bool AskYesNo(const std::string& text, const std::string& caption);
+
+// The path as the file system names it, in UTF-8.
+std::string Utf8Name(const boost::filesystem::path& path);
+
+// The system's own description of the error number in the user's language,
+// in UTF-8, without a final period.
+std::string SystemReason(ErrorNumber error);
+
+// Text in the ANSI code page, in UTF-8.
+std::string Utf8FromAnsi(const std::string& text);
 
 // The user's roaming application-data folder. Throws
 // boost::filesystem::filesystem_error when the shell cannot name it.

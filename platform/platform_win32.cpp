@@ -3,16 +3,55 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <windows.h>
 // After <windows.h>, which they need.
+#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <boost/filesystem/exception.hpp>
 
+#include "platform/windows_rules.h"
+
 namespace platform {
+
+static_assert(kComApartmentThreaded == COINIT_APARTMENTTHREADED);
+static_assert(kComDisableOle1Dde == COINIT_DISABLE_OLE1DDE);
+static_assert(kShellExecuteNoAsync == SEE_MASK_NOASYNC);
+static_assert(kShowNormally == SW_SHOW);
+
+namespace {
+
+std::wstring Widened(UINT codePage, const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Narrowed(UINT codePage, DWORD flags, std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ::WideCharToMultiByte(codePage, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, flags, text.data(), size, narrow.data(), length, nullptr,
+                        nullptr);
+  return narrow;
+}
+
+// MessageBoxA reads its strings in the ANSI code page; the same conversion
+// here keeps the launcher's own texts exactly as they always showed.
+int ShowBox(const std::wstring& text, const std::string& caption, UINT style) {
+  return ::MessageBoxW(nullptr, text.c_str(), Widened(CP_ACP, caption).c_str(), style);
+}
+
+}  // namespace
 
 void Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
 
@@ -47,36 +86,72 @@ void ResumeMainThread(const Process& started) { ::ResumeThread(started.mainThrea
 
 ErrorNumber LastError() { return ::GetLastError(); }
 
+std::string CommandLineArguments() {
+  // Not the line WinMain gets: MinGW's runtime ends an unquoted program name
+  // at its first non-ASCII byte, leaving the rest of the name in the
+  // arguments. No best-fit mapping either, so that a look-alike such as a
+  // full-width dash never becomes the reset switch.
+  return Narrowed(CP_ACP, WC_NO_BEST_FIT_CHARS, ArgumentsAfterProgramName(::GetCommandLineW()));
+}
+
 boost::filesystem::path OwnExecutablePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    // A full buffer means the path was cut: try again with more room.
-    if (length < buffer.size())
-      return boost::filesystem::path(buffer.data(), buffer.data() + length);
-    buffer.resize(buffer.size() * 2);
-  }
+  return WholePath([](wchar_t* buffer, std::size_t size) -> std::size_t {
+    return ::GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size));
+  });
 }
 
 bool StartElevated(const boost::filesystem::path& file,
                    const boost::filesystem::path& workingDirectory) {
+  const ElevationRequest description = ElevationRequestFor(file, workingDirectory);
+  const HRESULT com = ::CoInitializeEx(nullptr, description.comInitialisation);
   SHELLEXECUTEINFOW request = {};
   request.cbSize = sizeof request;
-  request.lpVerb = L"runas";
-  request.lpFile = file.c_str();
-  request.lpParameters = L"";
-  request.lpDirectory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
-  request.nShow = SW_SHOW;
-  return ::ShellExecuteExW(&request) != FALSE;
+  request.fMask = description.mask;
+  request.lpVerb = description.verb.c_str();
+  request.lpFile = description.file.c_str();
+  request.lpParameters = description.parameters.c_str();
+  request.lpDirectory = description.directory.empty() ? nullptr : description.directory.c_str();
+  request.nShow = description.show;
+  const bool started = ::ShellExecuteExW(&request) != FALSE;
+  // The caller reads why it failed after COM is closed again.
+  const DWORD error = ::GetLastError();
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  ::SetLastError(error);
+  return started;
 }
 
-void ShowMessage(const std::string& text, const std::string& caption) {
-  ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+void ShowMessage(const std::string& text, const std::string& caption,
+                 const std::string& detailsUtf8, Focus focus) {
+  const UINT foreground = focus == Focus::TakeForeground ? MB_SETFOREGROUND : 0;
+  ShowBox(Widened(CP_ACP, text) + Widened(CP_UTF8, detailsUtf8), caption, MB_OK | foreground);
 }
 
 bool AskYesNo(const std::string& text, const std::string& caption) {
-  return ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_YESNO) == IDYES;
+  return ShowBox(Widened(CP_ACP, text), caption, MB_YESNO) == IDYES;
+}
+
+std::string Utf8Name(const boost::filesystem::path& path) {
+  return Narrowed(CP_UTF8, 0, path.native());
+}
+
+std::string SystemReason(ErrorNumber error) {
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  if (length == 0) return "Unknown error (" + std::to_string(error) + ")";
+  std::wstring_view text(message, length);
+  // Worded as Boost words it: no line end, no final period.
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.remove_suffix(1);
+  if (!text.empty() && text.back() == L'.') text.remove_suffix(1);
+  std::string reason = Narrowed(CP_UTF8, 0, text);
+  ::LocalFree(message);
+  return reason;
+}
+
+std::string Utf8FromAnsi(const std::string& text) {
+  return Narrowed(CP_UTF8, 0, Widened(CP_ACP, text));
 }
 
 boost::filesystem::path RoamingAppDataFolder() {

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <boost/filesystem/operations.hpp>
 
@@ -14,6 +16,10 @@ constexpr char kUnableToLaunch[] =
 constexpr char kNeedsAdministrator[] =
     "ShowMessage Cirrovane XR | Cirrovane requires administrator privileges in-order to "
     "run.\nPlease run Cirrovane as administrator.\nError: ";
+// What the shell is given besides the file and folder: COM in a
+// single-threaded apartment, no arguments, and a call that finishes before
+// the launcher exits.
+constexpr char kElevationRequest[] = " | verb runas, parameters \"\", show 5, mask 0x100, COM 0x6";
 
 class LaunchFailure : public LauncherRun {
  protected:
@@ -23,18 +29,24 @@ class LaunchFailure : public LauncherRun {
     recording::script.startError = error;
     const auto calls = Run(commandLine);
     EXPECT_FALSE(fs::exists(appData_.path() / "Cirrovane")) << "no store may be touched";
-    return std::vector<std::string>(calls.begin() + 4, calls.end());
+    const std::vector<std::string> start = {"Sleep 250", "RestrictDllSearchToSystemFolder",
+                                            "SetEnvironment SteamAppId=487310",
+                                            "StartSuspended X-Plane.exe"};
+    if (calls.size() < start.size() || !std::equal(start.begin(), start.end(), calls.begin())) {
+      ADD_FAILURE() << "the failure is handled only after the start, got "
+                    << ::testing::PrintToString(calls);
+      return calls;
+    }
+    return std::vector<std::string>(calls.begin() + start.size(), calls.end());
   }
 
   std::string Elevation() const {
     return "StartElevated " + recording::script.ownExecutable.string() + " | " +
-           fs::current_path().string();
+           fs::current_path().string() + kElevationRequest;
   }
 };
 
 TEST_F(LaunchFailure, ElevationRequiredRestartsElevatedInTheSameFolder) {
-  recording::script.ownExecutable =
-      "C:\\Program Files\\Very Long Folder Name " + std::string(300, 'x') + "\\CirrovaneXR.exe";
   EXPECT_THAT(FailWith(740), ElementsAre(Elevation()));
 }
 

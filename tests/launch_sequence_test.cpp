@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include <gmock/gmock.h>
 #include <boost/filesystem/operations.hpp>
 
@@ -72,13 +74,18 @@ TEST_F(LaunchSequence, ResetSwitchIsAnyCaseSensitiveSubstring) {
 }
 
 TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
-  WriteFile(appData_.path() / "Cirrovane", "a plain file where the folder belongs");
+  // Named in characters that no ANSI code page holds together.
+  const fs::path appData = appData_.path() / "漢字データ Démo";
+  fs::create_directories(appData);
+  recording::script.appData = appData;
+  WriteFile(appData / "Cirrovane", "a plain file where the folder belongs");
   const auto calls = Run();
   ASSERT_EQ(calls.size(), 6u);
   EXPECT_EQ(calls[4], "ResumeMainThread");
-  EXPECT_THAT(calls[5], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not save its "
-                                   "settings, so X-Plane was started without forcing VR mode.\n"));
-  EXPECT_THAT(calls[5], HasSubstr((appData_.path() / "Cirrovane").string()));
+  EXPECT_EQ(calls[5],
+            "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
+            "X-Plane was started without forcing VR mode.\n | details: " +
+                (appData / "Cirrovane").string() + "\nraison n\u00b0 " + std::to_string(EEXIST));
 }
 
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
@@ -88,9 +95,10 @@ TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
   const auto calls = Run();
   ASSERT_EQ(calls.size(), 6u);
   EXPECT_EQ(calls[4], "ResumeMainThread");
-  EXPECT_THAT(calls[5], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not save its "
-                                   "settings, so X-Plane was started without forcing VR mode.\n" +
-                                   SettingsFile().string() + "\n"));
+  EXPECT_EQ(calls[5],
+            "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
+            "X-Plane was started without forcing VR mode.\n | details: " +
+                SettingsFile().string() + "\nraison n\u00b0 33");
   EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }
 

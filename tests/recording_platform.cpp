@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
+
+#include "platform/windows_rules.h"
 
 namespace recording {
 
@@ -75,19 +78,34 @@ boost::filesystem::path OwnExecutablePath() { return script.ownExecutable; }
 
 bool StartElevated(const boost::filesystem::path& file,
                    const boost::filesystem::path& workingDirectory) {
-  Record("StartElevated " + file.string() + " | " + workingDirectory.string());
+  const ElevationRequest request = ElevationRequestFor(file, workingDirectory);
+  std::ostringstream line;
+  line << "StartElevated " << request.file.string() << " | " << request.directory.string()
+       << " | verb " << boost::filesystem::path(request.verb).string() << ", parameters \""
+       << boost::filesystem::path(request.parameters).string() << "\", show " << request.show
+       << std::hex << std::showbase << ", mask " << request.mask << ", COM "
+       << request.comInitialisation;
+  Record(line.str());
   if (!script.elevationSucceeds) recording::lastError = script.elevationError;
   return script.elevationSucceeds;
 }
 
-void ShowMessage(const std::string& text, const std::string& caption) {
-  Record("ShowMessage " + caption + " | " + text);
+void ShowMessage(const std::string& text, const std::string& caption,
+                 const std::string& detailsUtf8, Focus focus) {
+  const char* name = focus == Focus::TakeForeground ? "ShowMessageInForeground " : "ShowMessage ";
+  Record(name + caption + " | " + text + (detailsUtf8.empty() ? "" : " | details: " + detailsUtf8));
 }
 
 bool AskYesNo(const std::string& text, const std::string& caption) {
   Record("AskYesNo " + caption + " | " + text);
   return script.answerYes;
 }
+
+std::string Utf8Name(const boost::filesystem::path& path) { return path.string(); }
+
+std::string SystemReason(ErrorNumber error) { return "raison n\u00b0 " + std::to_string(error); }
+
+std::string Utf8FromAnsi(const std::string& text) { return text; }
 
 boost::filesystem::path RoamingAppDataFolder() {
   if (script.appData.empty()) {

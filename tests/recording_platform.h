@@ -5,10 +5,13 @@
 //   SetEnvironment SteamAppId=487310
 //   StartSuspended X-Plane.exe
 //   ResumeMainThread
-//   StartElevated <file> | <working directory>
-//   ShowMessage <caption> | <text>
+//   StartElevated <file> | <working directory> | <rest of the shell's request>
+//   ShowMessage <caption> | <text> | details: <details, UTF-8>
+//   ShowMessageInForeground <caption> | <text>
 //   AskYesNo <caption> | <text>
-// and answered from `script`.
+// and answered from `script`. A message without details leaves out their
+// part. The system's reason for error number N is "raison n° N", so that the
+// details carry a non-ASCII reason.
 //
 // The settings store's file operations work on real files, as the Win32 ones
 // do, and are recorded apart in `fileCalls`, e.g.

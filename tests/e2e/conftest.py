@@ -446,7 +446,8 @@ def wine(request):
 
 @pytest.fixture
 def case(wine, request):
-    workplace = Case(wine, request.node.name)
+    # A folder name free of the brackets and escapes of parametrised names.
+    workplace = Case(wine, re.sub(r"[^\w.-]+", "_", request.node.name))
     yield workplace
     call = getattr(request.node, "outcome_call", None)
     if call is not None and call.failed:

@@ -1,6 +1,9 @@
 """What the user is told when the simulator cannot start, or starts without
 VR forced."""
 
+import shutil
+from pathlib import Path, PureWindowsPath
+
 import pytest
 
 from conftest import (EXISTING_SETTINGS, FOUR_SETTINGS_FILES, IDOK, SAVE_FAILED, SETTINGS,
@@ -27,6 +30,20 @@ def test_a_file_where_the_settings_folder_belongs_is_named(case, wine):
     assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED,
                                  wine.appdata_windows + "\\Cirrovane")
     assert case.snapshot() == b"a file, not a folder"
+
+
+def test_the_message_shows_a_cjk_folder_name_as_it_is(case, wine):
+    case.install()
+    windows_folder = str(PureWindowsPath(wine.appdata_windows).parent.parent / "漢字データ")
+    unix_folder = Path(wine.appdata).parent.parent / "漢字データ"
+    shutil.rmtree(unix_folder, ignore_errors=True)
+    unix_folder.mkdir()
+    (unix_folder / "Cirrovane").write_bytes(b"a file, not a folder")
+    with wine.moved_appdata(windows_folder):
+        run = case.launch(answers=["ok"])
+    shutil.rmtree(unix_folder)
+    assert len(run.dialogs) == 1
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, windows_folder + "\\Cirrovane")
 
 
 @pytest.mark.parametrize("sharing", ["w", "none"])

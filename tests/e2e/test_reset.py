@@ -36,9 +36,11 @@ def test_reset_answered_yes_deletes_both_stores_then_launches(case):
     assert case.snapshot() == {SETTINGS: FRESH_SETTINGS, **others}
 
 
-def test_only_the_exact_switch_in_the_arguments_asks(case):
-    # The launcher's own path holds the switch too: only its arguments count.
-    folder = case.install(case.folder / "Cirrovane-ResetConfig")
+# The launcher's own path holds the switch too: only its arguments count, even
+# when the unquoted path holds a character outside ASCII.
+@pytest.mark.parametrize("folder_name", ["Cirrovane-ResetConfig", "Démo-ResetConfig"])
+def test_only_the_exact_switch_in_the_arguments_asks(case, folder_name):
+    folder = case.install(case.folder / folder_name)
     executable = case.windows(folder / "CirrovaneXR.exe")
     case.write_settings({SETTINGS: EXISTING_SETTINGS})
     # Nobody answers here: a question would hold the launcher until it is killed.

@@ -1,0 +1,81 @@
+// Windows' own rules that the Win32 layer follows, kept free of <windows.h>
+// so that the host tests check them and the recording stand-in records what
+// the Win32 calls are given.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <boost/filesystem/path.hpp>
+
+namespace platform {
+
+// The command line after the program's name and the blanks that follow it.
+// The name ends as Windows ends it: a quoted name at the next quote, an
+// unquoted one at the first space or tab, whatever characters it holds.
+inline std::wstring_view ArgumentsAfterProgramName(std::wstring_view commandLine) {
+  constexpr std::wstring_view kBlanks = L" \t";
+  std::size_t nameEnd = 0;
+  if (!commandLine.empty() && commandLine.front() == L'"') {
+    nameEnd = commandLine.find(L'"', 1);
+    nameEnd = nameEnd == std::wstring_view::npos ? commandLine.size() : nameEnd + 1;
+  } else {
+    nameEnd = std::min(commandLine.find_first_of(kBlanks), commandLine.size());
+  }
+  const std::size_t arguments = commandLine.find_first_not_of(kBlanks, nameEnd);
+  return arguments == std::wstring_view::npos ? std::wstring_view() : commandLine.substr(arguments);
+}
+
+// The whole path from a call that fills a buffer as GetModuleFileNameW does:
+// `fill(buffer, size)` returns the length written, or `size` when the path
+// was cut to fit. The buffer grows until the path fits.
+template <typename Fill>
+std::wstring WholePath(Fill fill) {
+  std::wstring buffer(260, L'\0');  // MAX_PATH, enough for nearly every path.
+  for (;;) {
+    const std::size_t length = fill(buffer.data(), buffer.size());
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// Win32's values for the elevated restart (platform_win32.cpp checks them
+// against <windows.h>).
+inline constexpr std::uint32_t kComApartmentThreaded = 0x2;
+inline constexpr std::uint32_t kComDisableOle1Dde = 0x4;
+inline constexpr std::uint32_t kShellExecuteNoAsync = 0x100;
+inline constexpr int kShowNormally = 5;
+
+// What the shell is asked for to restart the launcher elevated.
+struct ElevationRequest {
+  std::uint32_t comInitialisation;
+  std::uint32_t mask;
+  std::wstring verb;
+  boost::filesystem::path file;
+  std::wstring parameters;
+  boost::filesystem::path directory;  // Empty: the shell's choice.
+  int show;
+};
+
+// The shell may hand "runas" to extensions that are COM objects wanting an
+// apartment-threaded caller, and without NOASYNC it may still be at work
+// when the launcher exits. The elevated copy never repeats the arguments:
+// "-ResetConfig" would ask its question a second time.
+inline ElevationRequest ElevationRequestFor(const boost::filesystem::path& file,
+                                            const boost::filesystem::path& workingDirectory) {
+  return {kComApartmentThreaded | kComDisableOle1Dde,
+          kShellExecuteNoAsync,
+          L"runas",
+          file,
+          L"",
+          workingDirectory,
+          kShowNormally};
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include <gmock/gmock.h>
+
+#include "platform/windows_rules.h"
+
+namespace {
+
+using platform::ArgumentsAfterProgramName;
+
+TEST(ProgramName, EndsWhereWindowsEndsItWhateverItHolds) {
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* arguments;
+  } cases[] = {
+      {L"\"C:\\Program Files\\X-Plane 12\\CirrovaneXR.exe\" -ResetConfig", L"-ResetConfig"},
+      {L"\"C:\\Cirrovane-ResetConfig\\CirrovaneXR.exe\"", L""},
+      {L"\"C:\\Games\\CirrovaneXR.exe\"-ResetConfig", L"-ResetConfig"},
+      {L"\"C:\\Démo -ResetConfig\\CirrovaneXR.exe", L""},
+      {L"C:\\Démo-ResetConfig\\CirrovaneXR.exe", L""},
+      {L"C:\\漢字-ResetConfig\\CirrovaneXR.exe \t --fast  -ResetConfig ", L"--fast  -ResetConfig "},
+      {L"C:\\Démo\\Cirrovane\"XR.exe\" -x", L"-x"},
+      {L"CirrovaneXR.exe\t-ResetConfig", L"-ResetConfig"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ArgumentsAfterProgramName(c.commandLine), c.arguments) << c.commandLine;
+  }
+}
+
+// Fills like GetModuleFileNameW: a path that does not fit is cut to the
+// buffer (with its terminating zero) and the buffer's size returned.
+class ModuleFileName {
+ public:
+  explicit ModuleFileName(std::wstring path) : path_(std::move(path)) {}
+
+  std::size_t operator()(wchar_t* buffer, std::size_t size) const {
+    const std::size_t copied = std::min(path_.size(), size - 1);
+    std::copy_n(path_.begin(), copied, buffer);
+    buffer[copied] = L'\0';
+    return path_.size() < size ? path_.size() : size;
+  }
+
+ private:
+  std::wstring path_;
+};
+
+TEST(OwnExecutablePath, BufferGrowsUntilTheWholePathFits) {
+  // Around MAX_PATH (260), where a cut path first fills the whole buffer.
+  for (const std::size_t length : {259u, 260u, 261u, 1000u}) {
+    const std::wstring path = L"C:\\" + std::wstring(length - 19, L'x') + L"\\CirrovaneXR.exe";
+    EXPECT_EQ(platform::WholePath(ModuleFileName(path)), path) << length;
+  }
+}
+
+}  // namespace
