@@ -18,6 +18,18 @@ using testing_support::WriteFile;
 
 using LaunchSequence = LauncherRun;
 
+// The simulator runs first; then one message, in front of it, says that VR
+// mode was not forced and why.
+void ExpectResumedThenToldUnsaved(const std::vector<std::string>& calls,
+                                  const std::string& details) {
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[4], "ResumeMainThread");
+  EXPECT_EQ(calls[5],
+            "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
+            "X-Plane was started without forcing VR mode.\n | details: " +
+                details);
+}
+
 TEST_F(LaunchSequence, StartsSuspendedWritesTheSettingThenResumes) {
   std::string settingsAtStart = "not looked at";
   std::string settingsAtResume = "not looked at";
@@ -79,26 +91,15 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
   fs::create_directories(appData);
   recording::script.appData = appData;
   WriteFile(appData / "Cirrovane", "a plain file where the folder belongs");
-  const auto calls = Run();
-  ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(calls[4], "ResumeMainThread");
-  EXPECT_EQ(calls[5],
-            "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
-            "X-Plane was started without forcing VR mode.\n | details: " +
-                (appData / "Cirrovane").string() + "\nraison n\u00b0 " + std::to_string(EEXIST));
+  ExpectResumedThenToldUnsaved(
+      Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 " + std::to_string(EEXIST));
 }
 
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
   fs::create_directories(SettingsFile().parent_path());
   WriteFile(SettingsFile(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
   recording::script.readError = 33;  // Held open by another program.
-  const auto calls = Run();
-  ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(calls[4], "ResumeMainThread");
-  EXPECT_EQ(calls[5],
-            "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
-            "X-Plane was started without forcing VR mode.\n | details: " +
-                SettingsFile().string() + "\nraison n\u00b0 33");
+  ExpectResumedThenToldUnsaved(Run(), SettingsFile().string() + "\nraison n\u00b0 33");
   EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }
 

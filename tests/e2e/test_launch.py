@@ -64,7 +64,7 @@ def test_simulator_is_looked_for_in_the_working_directory_only(case):
     run = case.launch(answers=["ok"], executable=case.windows(beside / "CirrovaneXR.exe"),
                       cwd=elsewhere, expect_start=False)
     assert not run.started
-    assert [d["text"] for d in run.dialogs] == [UNABLE_TO_LAUNCH]
+    assert len(run.dialogs) == 1
     assert_dialog(run.dialogs[0], UNABLE_TO_LAUNCH, [IDOK])
     assert case.snapshot() is None
 
