@@ -4,7 +4,7 @@ Wine, at 100 and 10,000 keys: the stand-in simulator reports the time between
 its process's creation and its first instruction. A benchmark: it prints
 figures and never passes or fails.
 
-    bench/wine_suspension.py [launches] [--launcher EXE]
+    scripts/with-wine32 /usr/bin/python3 bench/wine_suspension.py [launches] [--launcher EXE]
 """
 
 import argparse

@@ -5,6 +5,14 @@ enable_language(RC)
 find_program(CIRROVANE_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 
 set(CIRROVANE_GENERATED "${CMAKE_BINARY_DIR}/generated")
+# The shipped build is i686; the x86-64 one below only serves the tests.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(CIRROVANE_MANIFEST_ARCH amd64)
+  set(CIRROVANE_SHIPPED OFF)
+else()
+  set(CIRROVANE_MANIFEST_ARCH x86)
+  set(CIRROVANE_SHIPPED ON)
+endif()
 configure_file(platform/resources/version.h.in "${CIRROVANE_GENERATED}/version.h" @ONLY)
 configure_file(platform/resources/launcher.manifest.in "${CIRROVANE_GENERATED}/launcher.manifest"
                @ONLY)
@@ -27,13 +35,31 @@ target_link_libraries(CirrovaneXR PRIVATE launcher shell32 ole32)
 target_link_options(CirrovaneXR PRIVATE -static -mwindows -s -Wl,--gc-sections
   -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-insert-timestamp
   -Wl,--subsystem,windows:6.0 -Wl,--major-os-version,6 -Wl,--minor-os-version,0)
-set_target_properties(CirrovaneXR PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PROJECT_SOURCE_DIR}/dist")
 set_source_files_properties(platform/resources/launcher.rc PROPERTIES
   OBJECT_DEPENDS "${CIRROVANE_GENERATED}/launcher.manifest;${CIRROVANE_GENERATED}/launcher.ico")
 
 if(EXISTS "${PROJECT_SOURCE_DIR}/tests/e2e/tools/CMakeLists.txt")
   add_subdirectory(tests/e2e/tools)
 endif()
+
+if(NOT CIRROVANE_SHIPPED)
+  return()
+endif()
+set_target_properties(CirrovaneXR PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PROJECT_SOURCE_DIR}/dist")
+
+# The same sources built for x86-64 into x64/, never shipped: the end-to-end
+# suite runs whole against it in a 64-bit prefix without any 32-bit code (so
+# the emulated road cannot hide a fault of the program), and its 64-bit tools
+# serve the 64-bit prefixes.
+include(ExternalProject)
+ExternalProject_Add(x64
+  SOURCE_DIR "${PROJECT_SOURCE_DIR}"
+  BINARY_DIR "${CMAKE_BINARY_DIR}/x64"
+  CMAKE_ARGS "-DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake"
+             -DCMAKE_BUILD_TYPE=MinSizeRel "-DBOOST_SOURCE_DIR=${BOOST_SOURCE_DIR}"
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  USES_TERMINAL_BUILD ON)
 
 # The release archive: the program and a short guide for users, in Windows'
 # line ends (the repository keeps the guide in LF). Packed on every build, as

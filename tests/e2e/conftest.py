@@ -69,7 +69,10 @@ def pytest_addoption(parser):
     parser.addoption("--tools", default=str(SOURCE / "build" / "windows" / "tests" / "e2e" / "tools"))
     parser.addoption("--prefix", default=str(SOURCE / "build" / "wine-prefix"))
     parser.addoption("--arch", choices=["win32", "win64"], default="win32",
-                     help="the prefix's architecture; win64 runs the launcher under WoW64")
+                     help="the prefix's architecture; win64 runs a 32-bit launcher under WoW64")
+    parser.addoption("--wine", default="wine",
+                     help="Wine's loader: Debian's 'wine' prefers the 32-bit one; "
+                          "/usr/lib/wine/wine64 starts no 32-bit code")
 
 
 def pytest_configure(config):
@@ -124,9 +127,9 @@ def is_read_only(file):
 class Wine:
     """Xvfb, the prefix and its persistent wineserver, and programs run there."""
 
-    def __init__(self, launcher, tools, prefix, arch):
+    def __init__(self, launcher, tools, prefix, arch, loader="wine"):
         self.launcher, self.tool_sources = Path(launcher).resolve(), Path(tools).resolve()
-        self.prefix, self.arch = Path(prefix).resolve(), arch
+        self.prefix, self.arch, self.loader = Path(prefix).resolve(), arch, loader
         self.drive_c = self.prefix / "drive_c"
         self.root = self.drive_c / "e2e"
         self.tools = self.root / "tools"
@@ -137,8 +140,10 @@ class Wine:
     def env(self, **extra):
         env = {key: value for key, value in os.environ.items() if key != "SteamAppId"}
         env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch, WINEDEBUG="-all",
-                   # No offer to install Mono and Gecko; UTF-8 file names whatever the locale.
-                   WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8", **extra)
+                   # No offer to install Mono and Gecko; no crash debugger, which would
+                   # wait at its dialog for nobody; UTF-8 file names whatever the locale.
+                   WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", LC_ALL="C.UTF-8",
+                   **extra)
         if self.display:
             env["DISPLAY"] = self.display
         return env
@@ -146,7 +151,7 @@ class Wine:
     def start(self, command, cwd, log_file, **extra_env):
         """Starts a Wine program, its output going to log_file (never a pipe)."""
         with open(log_file, "ab") as out:
-            return subprocess.Popen(["wine", *command], cwd=cwd, env=self.env(**extra_env),
+            return subprocess.Popen([self.loader, *command], cwd=cwd, env=self.env(**extra_env),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out,
                                     start_new_session=True)
 
@@ -208,7 +213,7 @@ class Wine:
         self.xvfb.wait(timeout=30)
 
     def unix_path(self, windows_path):
-        found = subprocess.run(["winepath", "-u", windows_path], env=self.env(), check=True,
+        found = subprocess.run([self.loader, "winepath", "-u", windows_path], env=self.env(), check=True,
                                capture_output=True, timeout=60).stdout.decode("utf-8").strip()
         return Path(os.path.realpath(found))
 
@@ -223,7 +228,7 @@ class Wine:
         return report["appdata"]
 
     def reg(self, *arguments):
-        return subprocess.run(["wine", "reg", *arguments], env=self.env(), capture_output=True,
+        return subprocess.run([self.loader, "reg", *arguments], env=self.env(), capture_output=True,
                               timeout=60, check=True).stdout.decode("utf-8")
 
     def set_appdata(self, folders):
@@ -438,7 +443,8 @@ def assert_names_file_and_reason(dialog, opening, windows_path):
 @pytest.fixture(scope="session")
 def wine(request):
     option = request.config.getoption
-    session = Wine(option("--launcher"), option("--tools"), option("--prefix"), option("--arch"))
+    session = Wine(option("--launcher"), option("--tools"), option("--prefix"), option("--arch"),
+                   option("--wine"))
     session.begin()
     yield session
     session.end()

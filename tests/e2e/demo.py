@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One launch of dist/CirrovaneXR.exe under Wine, told as it happens.
 
-Uses the end-to-end suite's Wine session (its own Xvfb and prefix under
+Run through scripts/with-wine32 (scripts/demo does). Uses the end-to-end suite's Wine session (its own Xvfb and prefix under
 build/) and stand-in simulator; prints the settings file before and after,
 and what the simulator saw when it started.
 """
