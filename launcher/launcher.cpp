@@ -42,8 +42,9 @@ void Launch(const std::string& commandLine) {
 
   platform::SetEnvironment("SteamAppId", kStoreAppId);
   platform::Process simulator;
-  if (!platform::StartSuspended(simulatorExecutable, &simulator)) {
-    ReportLaunchFailure(platform::LastError(), simulatorName, simulatorExecutable, productTitle);
+  const platform::ErrorNumber error = platform::StartSuspended(simulatorExecutable, &simulator);
+  if (error != 0) {
+    ReportLaunchFailure(error, simulatorName, simulatorExecutable, productTitle);
     return;
   }
   ForceVrModeThenResume(simulator, productTitle);

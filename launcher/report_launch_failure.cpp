@@ -13,8 +13,9 @@ boost::filesystem::path CurrentDirectoryOrNone() {
 }
 
 void RestartElevated(const std::string& productTitle) {
-  if (platform::StartElevated(platform::OwnExecutablePath(), CurrentDirectoryOrNone())) return;
-  const platform::ErrorNumber error = platform::LastError();
+  const platform::ErrorNumber error =
+      platform::StartElevated(platform::OwnExecutablePath(), CurrentDirectoryOrNone());
+  if (error == 0) return;
   platform::ShowMessage(
       "Cirrovane requires administrator privileges in-order to run.\nPlease run Cirrovane as "
       "administrator.\nError: " +

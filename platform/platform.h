@@ -4,11 +4,18 @@
 // plain function here. The Windows program links platform_win32.cpp; the host
 // tests link a recording stand-in with the same functions instead, so the
 // launch logic runs and is checked without Windows.
+//
+// Failures: a call that can fail returns an ErrorNumber, 0 when it did what it
+// says, else the Win32 error number of why not, and then has changed nothing
+// unless it says otherwise. Calls that return nothing do not report failures.
+// File calls take paths of any length: past Windows' old limit of 260
+// characters they pass them on in the "\\?\" form.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/filesystem/path.hpp>
 
@@ -19,14 +26,15 @@ using ErrorNumber = std::uint32_t;
 
 inline constexpr ErrorNumber kErrorFileNotFound = 2;
 inline constexpr ErrorNumber kErrorPathNotFound = 3;
+inline constexpr ErrorNumber kErrorAccessDenied = 5;
+inline constexpr ErrorNumber kErrorSharingViolation = 32;
 inline constexpr ErrorNumber kErrorWaitTimeout = 258;
 inline constexpr ErrorNumber kErrorElevationRequired = 740;
 inline constexpr ErrorNumber kErrorFileReadOnly = 6009;
 
-// The handles of a started process. They are never closed: the launcher exits
-// right after using them, which releases them.
+// The handle of a started process's main thread. It is never closed: the
+// launcher exits right after using it, which releases it.
 struct Process {
-  void* process = nullptr;
   void* mainThread = nullptr;
 };
 
@@ -38,19 +46,16 @@ void Sleep(unsigned milliseconds);
 void RestrictDllSearchToSystemFolder();
 
 // Sets a variable in the launcher's own environment, which processes started
-// afterwards inherit. Failures are not reported.
+// afterwards inherit.
 void SetEnvironment(const std::string& name, const std::string& value);
 
 // Starts the program with no command line, suspended, inheriting the
 // environment and the current directory. The name is resolved against the
-// current directory only. On failure returns false and LastError() tells why.
-bool StartSuspended(const std::string& executable, Process* started);
+// current directory only.
+ErrorNumber StartSuspended(const std::string& executable, Process* started);
 
-// Lets a suspended process's main thread run. Failures are not reported.
+// Lets a suspended process's main thread run.
 void ResumeMainThread(const Process& started);
-
-// The error number of the last platform call that failed.
-ErrorNumber LastError();
 
 // The command line without the program's own name, in the ANSI code page.
 std::string CommandLineArguments();
@@ -60,10 +65,9 @@ boost::filesystem::path OwnExecutablePath();
 
 // Asks the shell to run the file elevated ("runas"), with an empty argument
 // string, shown normally, in the given working directory; does not wait for
-// it. On failure (the user refusing the prompt included) returns false and
-// LastError() tells why.
-bool StartElevated(const boost::filesystem::path& file,
-                   const boost::filesystem::path& workingDirectory);
+// it. The user refusing the prompt is a failure too.
+ErrorNumber StartElevated(const boost::filesystem::path& file,
+                          const boost::filesystem::path& workingDirectory);
 
 // Message boxes. The launcher's own texts and the caption are in the ANSI
 // code page and show exactly as MessageBoxA would show them. What it adds
@@ -95,54 +99,85 @@ std::string SystemReason(ErrorNumber error);
 // Text in the ANSI code page, in UTF-8.
 std::string Utf8FromAnsi(const std::string& text);
 
-// The user's roaming application-data folder. Throws
-// boost::filesystem::filesystem_error when the shell cannot name it.
-boost::filesystem::path RoamingAppDataFolder();
+// The user's roaming application-data folder, as the shell names it.
+ErrorNumber RoamingAppDataFolder(boost::filesystem::path* folder);
 
 // A lock shared by every process of the user's session; nullptr when none is
 // held.
 using SessionLock = void*;
 
-// Takes the session-wide lock of that name, waiting at most the given time; a
-// lock left by a process that ended without releasing it counts as taken.
-// Returns 0 and the held lock, or why it was not taken (kErrorWaitTimeout when
-// the wait ran out).
+// Takes the session-wide lock of that name, waiting at most the given time
+// (kErrorWaitTimeout when the wait ran out); a lock left by a process that
+// ended without releasing it counts as taken.
 ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
                                SessionLock* held);
 
 // Releases a lock taken by AcquireSessionLock, on the thread that took it.
 void ReleaseSessionLock(SessionLock held);
 
-// Reads the whole file, sharing it with every other reader and writer.
-// Returns 0, or why it could not be read whole (kErrorFileNotFound or
-// kErrorPathNotFound when there is no such file).
+// Files. A path names what stands there: a symbolic link or junction is not
+// followed, except where a call says so.
+
+// File attributes, as Windows numbers them.
+inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
+inline constexpr std::uint32_t kAttributeHidden = 0x2;
+inline constexpr std::uint32_t kAttributeSystem = 0x4;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeArchive = 0x20;
+inline constexpr std::uint32_t kAttributeLink = 0x400;  // A symbolic link or junction.
+inline constexpr std::uint32_t kAttributeNotContentIndexed = 0x2000;
+
+// Creates the folder and any missing parents; an existing folder is fine.
+ErrorNumber CreateFolders(const boost::filesystem::path& folder);
+
+// Reads the whole file, following a link, sharing it with every other reader
+// and writer.
 ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* bytes);
 
-// What SaveByReplacing did.
-struct SaveResult {
-  ErrorNumber error = 0;  // 0 when the file holds the new content.
-  // The new content was complete, but another program holds the file open
-  // in a way that forbids replacing it. The file is unchanged.
-  bool heldOpen = false;
-};
+ErrorNumber GetAttributes(const boost::filesystem::path& file, std::uint32_t* attributes);
+ErrorNumber SetAttributes(const boost::filesystem::path& file, std::uint32_t attributes);
 
-// Gives the file the new content safely: resolves a symbolic link or junction
-// at the path to the file it names, writes the content to a newly created,
-// uniquely named file in that file's folder (never opening an existing one)
-// and flushes it to disk. Only then, unless `backup` is empty, copies the file
-// over its backup: the copy is made under a new name beside the backup, loses
-// the read-only mark, is flushed and only then replaces the backup; anything
-// else at the backup's name (a folder, a read-only file) is left as it is, as
-// is the old backup when the copy fails, which does not stop the save. Then
-// replaces the file with the new one, keeping the file's permissions and
-// attributes, or moves it into place when there is no file yet. On failure
-// the file is as it was and no new file is left behind.
-SaveResult SaveByReplacing(const boost::filesystem::path& file, std::string_view bytes,
-                           const boost::filesystem::path& backup);
+// The full path of the file that a link at `file` names, or of `file` itself
+// when it is no link.
+ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem::path* real);
+
+// An open file; nullptr when none is open.
+using OpenFile = void*;
+
+// Creates a new, empty file beside `file` under a name that no other process
+// picks ("<file>.<process id>-<n>.tmp") and opens it for writing. It never
+// opens what already stands at a name, so a planted link is never followed.
+ErrorNumber CreateFileBeside(const boost::filesystem::path& file,
+                             boost::filesystem::path* created, OpenFile* opened);
+// Appends the bytes; a failure may leave part of them written.
+ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
+// Waits until what was written is on the disk.
+ErrorNumber FlushToDisk(OpenFile file);
+void CloseFile(OpenFile file);
+
+// Renames `from` to `to` in one step, replacing a file at `to`: anyone who
+// opens `to` finds the old file or the new one, never none. Waits until the
+// rename is on the disk.
+ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesystem::path& to);
+
+// Deletes the file, or the link itself.
+ErrorNumber RemoveFile(const boost::filesystem::path& file);
+
+// kErrorSharingViolation when another program holds the file open in a way
+// that forbids replacing or deleting it.
+ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file);
 
 // Overwrites an existing file's content where it stands, sharing it with
-// other programs, and flushes it. Returns 0 or why it failed; a write that
-// fails part way leaves the file partly rewritten.
+// other programs, and flushes it. A write that fails part way leaves the file
+// partly rewritten.
 ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes);
+
+struct FolderEntry {
+  boost::filesystem::path name;
+  std::uint32_t attributes = 0;
+};
+
+// The entries of the folder, without "." and "..".
+ErrorNumber ListFolder(const boost::filesystem::path& folder, std::vector<FolderEntry>* entries);
 
 }  // namespace platform

@@ -12,8 +12,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <boost/filesystem/exception.hpp>
-
 #include "platform/windows_rules.h"
 
 namespace platform {
@@ -69,22 +67,20 @@ void SetEnvironment(const std::string& name, const std::string& value) {
   ::SetEnvironmentVariableA(name.c_str(), value.c_str());
 }
 
-bool StartSuspended(const std::string& executable, Process* started) {
+ErrorNumber StartSuspended(const std::string& executable, Process* started) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION information = {};
   if (!::CreateProcessA(executable.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &information)) {
-    return false;
+    return ::GetLastError();
   }
-  started->process = information.hProcess;
+  ::CloseHandle(information.hProcess);
   started->mainThread = information.hThread;
-  return true;
+  return 0;
 }
 
 void ResumeMainThread(const Process& started) { ::ResumeThread(started.mainThread); }
-
-ErrorNumber LastError() { return ::GetLastError(); }
 
 std::string CommandLineArguments() {
   // Not the line WinMain gets: MinGW's runtime ends an unquoted program name
@@ -100,8 +96,8 @@ boost::filesystem::path OwnExecutablePath() {
   });
 }
 
-bool StartElevated(const boost::filesystem::path& file,
-                   const boost::filesystem::path& workingDirectory) {
+ErrorNumber StartElevated(const boost::filesystem::path& file,
+                          const boost::filesystem::path& workingDirectory) {
   const ElevationRequest description = ElevationRequestFor(file, workingDirectory);
   const HRESULT com = ::CoInitializeEx(nullptr, description.comInitialisation);
   SHELLEXECUTEINFOW request = {};
@@ -112,12 +108,10 @@ bool StartElevated(const boost::filesystem::path& file,
   request.lpParameters = description.parameters.c_str();
   request.lpDirectory = description.directory.empty() ? nullptr : description.directory.c_str();
   request.nShow = description.show;
-  const bool started = ::ShellExecuteExW(&request) != FALSE;
-  // The caller reads why it failed after COM is closed again.
-  const DWORD error = ::GetLastError();
+  // Read before COM is closed again.
+  const ErrorNumber error = ::ShellExecuteExW(&request) ? 0 : ::GetLastError();
   if (SUCCEEDED(com)) ::CoUninitialize();
-  ::SetLastError(error);
-  return started;
+  return error;
 }
 
 void ShowMessage(const std::string& text, const std::string& caption,
@@ -154,17 +148,16 @@ std::string Utf8FromAnsi(const std::string& text) {
   return Narrowed(CP_UTF8, 0, Widened(CP_ACP, text));
 }
 
-boost::filesystem::path RoamingAppDataFolder() {
+ErrorNumber RoamingAppDataFolder(boost::filesystem::path* found) {
   wchar_t folder[MAX_PATH] = {};
   const HRESULT result =
       ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+  // Without it the settings would land in whatever the current folder is.
   if (FAILED(result) || folder[0] == L'\0') {
-    // Without it the settings would land in whatever the current folder is.
-    throw boost::filesystem::filesystem_error(
-        "The roaming application-data folder is unknown",
-        boost::system::error_code(HRESULT_CODE(result), boost::system::system_category()));
+    return HRESULT_CODE(result) != 0 ? HRESULT_CODE(result) : ERROR_PATH_NOT_FOUND;
   }
-  return folder;
+  *found = folder;
+  return 0;
 }
 
 ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
@@ -204,120 +197,59 @@ struct FileHandle {
   HANDLE handle;
 };
 
-ErrorNumber WriteWhole(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
-    bytes.remove_prefix(written);
-  }
-  return 0;
+ErrorNumber ErrorUnless(BOOL succeeded) { return succeeded ? 0 : ::GetLastError(); }
+
+// The path as the wide file calls take it. Past MAX_PATH (248 characters for
+// a folder) they take only the "\\?\" form, which they pass on unparsed, so
+// that form is made from the full path with every "." and ".." resolved.
+std::wstring Extended(const boost::filesystem::path& path) {
+  const std::wstring& given = path.native();
+  if (given.size() < MAX_PATH - 12 || given.rfind(LR"(\\?\)", 0) == 0) return given;
+  std::wstring full(::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
+                                          full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return given;
+  full.resize(length);
+  if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
 }
 
-ErrorNumber Flush(HANDLE file) { return ::FlushFileBuffers(file) ? 0 : ::GetLastError(); }
+// The path as the user knows it, without the "\\?\" form.
+std::wstring Plain(std::wstring path) {
+  if (path.rfind(LR"(\\?\UNC\)", 0) == 0) return LR"(\\)" + path.substr(8);
+  if (path.rfind(LR"(\\?\)", 0) == 0) return path.substr(4);
+  return path;
+}
 
-// A name beside the file that no other launcher picks: the process id and a
+// A name beside the file that no other process picks: the process id and a
 // counter, tried until one is free.
 std::wstring Sibling(const std::wstring& file, unsigned attempt) {
   return file + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) +
          L".tmp";
 }
 
-// Creates a new file beside `file` that did not exist before, so that a link
-// planted at the name is never followed.
-ErrorNumber CreateSibling(const std::wstring& file, std::wstring* created, HANDLE* opened) {
-  for (unsigned attempt = 0;; ++attempt) {
-    *created = Sibling(file, attempt);
-    *opened = ::CreateFileW(created->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (*opened != INVALID_HANDLE_VALUE) return 0;
-    const DWORD error = ::GetLastError();
-    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99)
-      return error;
-  }
-}
-
-// The path of the file that a link or junction at `file` names; `file` itself
-// when it is none or cannot be opened.
-std::wstring RealLocation(const std::wstring& file) {
-  const FileHandle opened(::CreateFileW(file.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!opened.IsOpen()) return file;
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(opened.handle, buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0) return file;
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    buffer.resize(length + 1);
-  }
-}
-
-// Hidden, system and the like: what a replace must keep of the old file.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// ReplaceFileW is meant to keep them, but not every implementation does.
-void RestoreAttributes(const std::wstring& file, DWORD before) {
-  const DWORD now = ::GetFileAttributesW(file.c_str());
-  if (now == INVALID_FILE_ATTRIBUTES || (now & kKeptAttributes) == (before & kKeptAttributes)) {
-    return;
-  }
-  ::SetFileAttributesW(file.c_str(), (now & ~kKeptAttributes) | (before & kKeptAttributes));
-}
-
-// True when another program holds the file open without delete sharing, so
-// that no replace can succeed. Asked first because some implementations of
-// ReplaceFileW leave a file of their own behind when they fail.
-bool IsHeldOpen(const std::wstring& file) {
-  const FileHandle probe(
-      ::CreateFileW(file.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  return !probe.IsOpen() && ::GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
-bool IsHeldOpenError(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-         error == ERROR_UNABLE_TO_REMOVE_REPLACED;
-}
-
-// The backup is a complete copy or the old one: never a part.
-ErrorNumber CopyToBackup(const boost::filesystem::path& file,
-                         const boost::filesystem::path& backup) {
-  const DWORD standing = ::GetFileAttributesW(backup.c_str());
-  if (standing != INVALID_FILE_ATTRIBUTES &&
-      (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-    return ERROR_ACCESS_DENIED;
-  }
-  std::wstring copy;
-  HANDLE opened = INVALID_HANDLE_VALUE;
-  ErrorNumber error = CreateSibling(backup.native(), &copy, &opened);
-  if (error != 0) return error;
-  ::CloseHandle(opened);
-  // Over the empty file just made: that name is ours alone.
-  if (!::CopyFileW(file.c_str(), copy.c_str(), FALSE)) {
-    error = ::GetLastError();
-  } else {
-    const DWORD attributes = ::GetFileAttributesW(copy.c_str());
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-      ::SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    const FileHandle written(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    error = written.IsOpen() ? Flush(written.handle) : ::GetLastError();
-  }
-  if (error == 0 && !::MoveFileExW(copy.c_str(), backup.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = ::GetLastError();
-  }
-  if (error != 0) ::DeleteFileW(copy.c_str());
-  return error;
-}
-
 }  // namespace
 
+ErrorNumber CreateFolders(const boost::filesystem::path& folder) {
+  const DWORD standing = ::GetFileAttributesW(Extended(folder).c_str());
+  if (standing != INVALID_FILE_ATTRIBUTES) {
+    return (standing & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ERROR_ALREADY_EXISTS;
+  }
+  const boost::filesystem::path parent = folder.parent_path();
+  if (folder.has_relative_path() && !parent.empty() && parent != folder) {
+    const ErrorNumber error = CreateFolders(parent);
+    if (error != 0) return error;
+  }
+  if (::CreateDirectoryW(Extended(folder).c_str(), nullptr)) return 0;
+  const DWORD error = ::GetLastError();
+  // Another launcher may have made it meanwhile.
+  const DWORD now = ::GetFileAttributesW(Extended(folder).c_str());
+  return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) ? 0 : error;
+}
+
 ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* bytes) {
-  const FileHandle in(::CreateFileW(file.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  const FileHandle in(::CreateFileW(Extended(file).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!in.IsOpen()) return ::GetLastError();
   bytes->clear();
   LARGE_INTEGER size = {};
@@ -331,65 +263,104 @@ ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* byte
   }
 }
 
-SaveResult SaveByReplacing(const boost::filesystem::path& file, std::string_view bytes,
-                           const boost::filesystem::path& backup) {
-  const std::wstring target = RealLocation(file.native());
-  std::wstring temporary;
-  HANDLE opened = INVALID_HANDLE_VALUE;
-  SaveResult result;
-  result.error = CreateSibling(target, &temporary, &opened);
-  if (result.error != 0) return result;
-  {
-    const FileHandle out(opened);
-    result.error = WriteWhole(out.handle, bytes);
-    if (result.error == 0) result.error = Flush(out.handle);
-  }
-  if (result.error != 0) {
-    ::DeleteFileW(temporary.c_str());
-    return result;
-  }
-  if (!backup.empty()) CopyToBackup(file, backup);
-  const DWORD before = ::GetFileAttributesW(target.c_str());
-  if (before == INVALID_FILE_ATTRIBUTES) {
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      result.error = ::GetLastError();
-      ::DeleteFileW(temporary.c_str());
+ErrorNumber GetAttributes(const boost::filesystem::path& file, std::uint32_t* attributes) {
+  const DWORD found = ::GetFileAttributesW(Extended(file).c_str());
+  if (found == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  *attributes = found;
+  return 0;
+}
+
+ErrorNumber SetAttributes(const boost::filesystem::path& file, std::uint32_t attributes) {
+  return ErrorUnless(::SetFileAttributesW(Extended(file).c_str(), attributes));
+}
+
+ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem::path* real) {
+  const FileHandle opened(::CreateFileW(Extended(file).c_str(), 0, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!opened.IsOpen()) return ::GetLastError();
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(opened.handle, buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0) return ::GetLastError();
+    if (length < buffer.size()) {
+      *real = Plain(std::wstring(buffer.data(), length));
+      return 0;
     }
-    return result;
+    buffer.resize(length + 1);
   }
-  if (IsHeldOpen(target)) {
-    result = SaveResult{ERROR_SHARING_VIOLATION, true};
-    ::DeleteFileW(temporary.c_str());
-    return result;
+}
+
+ErrorNumber CreateFileBeside(const boost::filesystem::path& file,
+                             boost::filesystem::path* created, OpenFile* opened) {
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::wstring name = Sibling(file.native(), attempt);
+    const HANDLE handle = ::CreateFileW(Extended(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      *created = name;
+      *opened = handle;
+      return 0;
+    }
+    const DWORD error = ::GetLastError();
+    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99) {
+      return error;
+    }
   }
-  if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                     nullptr, nullptr)) {
-    RestoreAttributes(target, before);
-    return result;
+}
+
+ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
+    bytes.remove_prefix(written);
   }
-  result.error = ::GetLastError();
-  // Without a backup name this error means the old file is gone and the new
-  // one still waits under its temporary name: finish the move.
-  if (result.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
-      ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    result.error = 0;
-    RestoreAttributes(target, before);
-    return result;
-  }
-  result.heldOpen = IsHeldOpenError(result.error);
-  ::DeleteFileW(temporary.c_str());
-  return result;
+  return 0;
+}
+
+ErrorNumber FlushToDisk(OpenFile file) { return ErrorUnless(::FlushFileBuffers(file)); }
+
+void CloseFile(OpenFile file) { ::CloseHandle(file); }
+
+ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesystem::path& to) {
+  return ErrorUnless(::MoveFileExW(Extended(from).c_str(), Extended(to).c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+ErrorNumber RemoveFile(const boost::filesystem::path& file) {
+  return ErrorUnless(::DeleteFileW(Extended(file).c_str()));
+}
+
+ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file) {
+  const FileHandle probe(::CreateFileW(Extended(file).c_str(), DELETE, kShareAll, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+  return probe.IsOpen() ? 0 : ::GetLastError();
 }
 
 ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes) {
-  const FileHandle out(::CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  const FileHandle out(::CreateFileW(Extended(file).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out.IsOpen()) return ::GetLastError();
   // Written over the old content, then cut to length: the file is never
   // seen empty.
-  ErrorNumber error = WriteWhole(out.handle, bytes);
-  if (error == 0 && !::SetEndOfFile(out.handle)) error = ::GetLastError();
-  return error != 0 ? error : Flush(out.handle);
+  ErrorNumber error = WriteToFile(out.handle, bytes);
+  if (error == 0) error = ErrorUnless(::SetEndOfFile(out.handle));
+  return error != 0 ? error : FlushToDisk(out.handle);
+}
+
+ErrorNumber ListFolder(const boost::filesystem::path& folder, std::vector<FolderEntry>* entries) {
+  WIN32_FIND_DATAW found = {};
+  const HANDLE search = ::FindFirstFileW(Extended(folder / L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return ::GetLastError();
+  entries->clear();
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") entries->push_back({name, found.dwFileAttributes});
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? 0 : error;
 }
 
 }  // namespace platform

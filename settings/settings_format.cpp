@@ -1,8 +1,5 @@
 #include "settings/settings_format.h"
 
-#include <istream>
-#include <ostream>
-
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/range/iterator_range.hpp>
 
@@ -84,14 +81,6 @@ void ParseSections(std::string_view text, SectionMap& sections) {
   }
 }
 
-void LoadFrom(std::istream& in, SectionMap& sections) {
-  if (!in) return;
-  std::string text;
-  char chunk[64 * 1024];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) text.append(chunk, in.gcount());
-  ParseSections(text, sections);
-}
-
 std::string FormatSections(const SectionMap& sections) {
   std::string text;
   text.reserve(FormattedLength(sections));
@@ -103,15 +92,4 @@ std::string FormatSections(const SectionMap& sections) {
     text.append(kLineEnd);
   }
   return text;
-}
-
-void WriteSections(std::ostream& out, const SectionMap& sections) {
-  const std::string formatted = FormatSections(sections);
-  std::string_view text = formatted;
-  while (!text.empty()) {
-    const std::size_t lineLength = text.find(kLineEnd) + kLineEnd.size();
-    out.write(text.data(), static_cast<std::streamsize>(lineLength));
-    out.flush();
-    text.remove_prefix(lineLength);
-  }
 }

@@ -11,7 +11,6 @@
 // keeps exactly what was recognised. There is no quoting or escaping.
 #pragma once
 
-#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,12 +24,5 @@ using SectionMap = std::unordered_map<std::string, KeyMap>;
 // text, as in a file read in the Windows runtime's text mode.
 void ParseSections(std::string_view text, SectionMap& sections);
 
-// Reads the whole stream and parses it as above. A stream that failed to open
-// loads nothing.
-void LoadFrom(std::istream& in, SectionMap& sections);
-
 // The map in the writer's reference form, in the map's iteration order.
 std::string FormatSections(const SectionMap& sections);
-
-// Writes the map in reference form, flushing each line as it goes.
-void WriteSections(std::ostream& out, const SectionMap& sections);

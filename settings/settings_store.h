@@ -21,22 +21,34 @@
 //   the file unreadable, read-only or held, a full disk) it throws
 //   boost::filesystem::filesystem_error naming the file and the reason; the
 //   value stays set in memory and the next SetValue tries again.
-// - Before a rewrite of an existing file, that file is copied to the backup.
-//   The copy is made under a new name and replaces the old backup only once
-//   complete, so a failed copy leaves the old backup as it was; it never
-//   carries the read-only mark. Failures of the copy do not stop the write.
-//   Without a file there is no copy, and an existing backup is left alone.
 // - The new content goes to a newly created, uniquely named file beside the
 //   file's real location (a link at the path is followed, so the link stays),
-//   is flushed to disk, and then replaces the file, which keeps its
-//   permissions and attributes. A write cut short leaves the previous file
-//   whole and no temporary file behind, and after a system crash the file
-//   holds either its previous or its new content, whole.
+//   is flushed to disk, is given the file's hidden, system, archive and
+//   not-indexed marks, and then replaces the file by one rename. Whoever
+//   reads the file meanwhile finds the previous content or the new one,
+//   whole, never no file. The file thereby takes the permissions that every
+//   new file in its folder gets, not those the old file had. A rename
+//   refused because something holds the new file for a moment (a scanner, an
+//   indexer) is tried again for up to two seconds.
+// - Before that rename, once the new content is on disk, the backup is
+//   replaced by the file's content as this store read it (or last wrote it),
+//   by the same road: a new file, flushed, renamed over the backup. A failure
+//   there leaves the old backup as it was and does not stop the write. There
+//   is no backup without a file read whole, so an existing backup is then
+//   left alone; so is a folder or a read-only file at the backup's name.
+// - A write that fails or is cut short by the launcher's end leaves the file
+//   and the backup whole, each the previous or the new version. The first
+//   write of a store deletes the temporary files that such a cut left beside
+//   the file and the backup: plain files of exactly their naming, never a
+//   link or a folder, under the lock, so never another launcher's.
+// - After a system crash: a rename that had returned is on disk, with the
+//   content it brought. One that had not returned may be lost, and then the
+//   file holds its previous content, whole. The same holds for the backup.
 // - Where another program holds the file open in a way that forbids replacing
-//   it, the file is rewritten in place instead (under the lock, so no other
-//   launcher reads it meanwhile). Only that rewrite, cut short by a crash or
-//   a full disk, can leave the file partly written; the backup then holds the
-//   previous version.
+//   it, the backup is replaced as above and the file is rewritten in place
+//   instead (under the lock, so no other launcher reads it meanwhile). Only
+//   that rewrite, cut short by a crash or a full disk, can leave the file
+//   partly written; the backup then holds the previous version.
 // - Destruction writes nothing. Changes made by other programs after
 //   construction are overwritten by the next SetValue.
 // - SetValue calls on one store may come from several threads. Construction,
@@ -44,8 +56,10 @@
 //   alongside them.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <boost/filesystem/path.hpp>
 
@@ -78,8 +92,9 @@ class SettingsStore {
 
  private:
   void WriteFile();
-  // 0 when the file may be written now, else why not.
-  platform::ErrorNumber WhyNotWritable() const;
+  // Gives the file at its real location the text; 0 or why it failed.
+  platform::ErrorNumber Save(const boost::filesystem::path& target, std::string_view text,
+                             std::uint32_t keptAttributes);
 
   SectionMap sections;
   boost::filesystem::path path;
@@ -90,4 +105,7 @@ class SettingsStore {
   // Why the file at construction could not be read: 0 when it was, or one of
   // the "not found" numbers when there was none.
   platform::ErrorNumber readError = 0;
+  // What the file holds as this store knows it: read whole, or last written.
+  std::string fileBytes;
+  bool leftoversRemoved = false;
 };

@@ -25,7 +25,6 @@ class LaunchFailure : public LauncherRun {
  protected:
   std::vector<std::string> FailWith(platform::ErrorNumber error,
                                     const std::string& commandLine = "") {
-    recording::script.startSucceeds = false;
     recording::script.startError = error;
     const auto calls = Run(commandLine);
     EXPECT_FALSE(fs::exists(appData_.path() / "Cirrovane")) << "no store may be touched";
@@ -53,7 +52,6 @@ TEST_F(LaunchFailure, ElevationRequiredRestartsElevatedInTheSameFolder) {
 TEST_F(LaunchFailure, RefusedElevationShowsTheErrorNumberUnsigned) {
   for (platform::ErrorNumber error : {1223u, 4294967295u}) {
     recording::Reset(appData_.path());
-    recording::script.elevationSucceeds = false;
     recording::script.elevationError = error;
     EXPECT_THAT(FailWith(740),
                 ElementsAre(Elevation(), kNeedsAdministrator + std::to_string(error)));
@@ -69,14 +67,12 @@ TEST_F(LaunchFailure, AnyOtherErrorAsksForTheSimulatorFolderWithoutTheNumber) {
 }
 
 TEST_F(LaunchFailure, ResetIsAskedOnceEvenWhenElevationFollows) {
-  recording::script.startSucceeds = false;
   recording::script.startError = 740;
   const auto calls = Run("-ResetConfig");
   EXPECT_THAT(calls, ElementsAre("Sleep 250", "RestrictDllSearchToSystemFolder",
                                  ::testing::StartsWith("AskYesNo ")));
 
   recording::Reset(appData_.path());
-  recording::script.startSucceeds = false;
   recording::script.startError = 740;
   recording::script.answerYes = true;
   const auto accepted = Run("-ResetConfig");

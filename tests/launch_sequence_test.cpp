@@ -1,4 +1,3 @@
-#include <cerrno>
 
 #include <gmock/gmock.h>
 #include <boost/filesystem/operations.hpp>
@@ -64,7 +63,6 @@ TEST_F(LaunchSequence, ExistingSettingsAreKeptAndOnlyForceVrModeChanges) {
 }
 
 TEST_F(LaunchSequence, FailedStartWritesNothing) {
-  recording::script.startSucceeds = false;
   recording::script.startError = 2;
   const auto calls = Run();
   EXPECT_FALSE(fs::exists(appData_.path() / "Cirrovane"));
@@ -92,13 +90,13 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
   recording::script.appData = appData;
   WriteFile(appData / "Cirrovane", "a plain file where the folder belongs");
   ExpectResumedThenToldUnsaved(
-      Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 " + std::to_string(EEXIST));
+      Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 183");
 }
 
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
   fs::create_directories(SettingsFile().parent_path());
   WriteFile(SettingsFile(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
-  recording::script.readError = 33;  // Held open by another program.
+  recording::FailFileCall("ReadWholeFile", 33);  // Held open by another program.
   ExpectResumedThenToldUnsaved(Run(), SettingsFile().string() + "\nraison n\u00b0 33");
   EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }

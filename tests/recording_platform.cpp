@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
+#include <map>
 #include <sstream>
+#include <utility>
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
@@ -23,7 +24,12 @@ int heldLocks = 0;
 
 namespace {
 
-platform::ErrorNumber lastError = 0;
+struct FileCallFailure {
+  std::string linePrefix;
+  platform::ErrorNumber error;
+  int times;  // 0: every time.
+};
+std::vector<FileCallFailure> failures;
 
 void Record(const std::string& call) {
   if (script.onCall) script.onCall(call);
@@ -32,13 +38,28 @@ void Record(const std::string& call) {
 
 }  // namespace
 
+void FailFileCall(const std::string& linePrefix, platform::ErrorNumber error, int times) {
+  failures.push_back({linePrefix, error, times});
+}
+
+// Records a file call; the error a test scripted for it, else 0.
+platform::ErrorNumber RecordFileCall(const std::string& line) {
+  fileCalls.push_back(line);
+  for (FileCallFailure& failure : failures) {
+    if (line.rfind(failure.linePrefix, 0) != 0 || failure.times < 0) continue;
+    if (failure.times > 0 && --failure.times == 0) failure.times = -1;
+    return failure.error;
+  }
+  return 0;
+}
+
 void Reset(const boost::filesystem::path& appData) {
   script = Script();
   script.appData = appData;
   calls.clear();
   fileCalls.clear();
+  failures.clear();
   heldLocks = 0;
-  lastError = 0;
 }
 
 }  // namespace recording
@@ -56,27 +77,21 @@ void SetEnvironment(const std::string& name, const std::string& value) {
   Record("SetEnvironment " + name + "=" + value);
 }
 
-bool StartSuspended(const std::string& executable, Process* started) {
+ErrorNumber StartSuspended(const std::string& executable, Process* started) {
   Record("StartSuspended " + executable);
-  if (!script.startSucceeds) {
-    recording::lastError = script.startError;
-    return false;
-  }
+  if (script.startError != 0) return script.startError;
   static int simulator;
-  started->process = &simulator;
   started->mainThread = &simulator;
-  return true;
+  return 0;
 }
 
 void ResumeMainThread(const Process& started) {
   Record(started.mainThread != nullptr ? "ResumeMainThread" : "ResumeMainThread <no thread>");
 }
 
-ErrorNumber LastError() { return recording::lastError; }
-
 boost::filesystem::path OwnExecutablePath() { return script.ownExecutable; }
 
-bool StartElevated(const boost::filesystem::path& file,
+ErrorNumber StartElevated(const boost::filesystem::path& file,
                    const boost::filesystem::path& workingDirectory) {
   const ElevationRequest request = ElevationRequestFor(file, workingDirectory);
   std::ostringstream line;
@@ -86,8 +101,7 @@ bool StartElevated(const boost::filesystem::path& file,
        << std::hex << std::showbase << ", mask " << request.mask << ", COM "
        << request.comInitialisation;
   Record(line.str());
-  if (!script.elevationSucceeds) recording::lastError = script.elevationError;
-  return script.elevationSucceeds;
+  return script.elevationError;
 }
 
 void ShowMessage(const std::string& text, const std::string& caption,
@@ -107,93 +121,17 @@ std::string SystemReason(ErrorNumber error) { return "raison n\u00b0 " + std::to
 
 std::string Utf8FromAnsi(const std::string& text) { return text; }
 
-boost::filesystem::path RoamingAppDataFolder() {
-  if (script.appData.empty()) {
-    throw boost::filesystem::filesystem_error(
-        "The roaming application-data folder is unknown",
-        boost::system::errc::make_error_code(boost::system::errc::no_such_file_or_directory));
-  }
-  return script.appData;
-}
-
-}  // namespace platform
-
-// The store's file operations over the host's files, with Win32's error
-// numbers for what the store tells apart.
-namespace {
-
-namespace fs = boost::filesystem;
-
-constexpr platform::ErrorNumber kAccessDenied = 5;
-constexpr platform::ErrorNumber kSharingViolation = 32;
-constexpr platform::ErrorNumber kWriteFault = 29;
-
-void RecordFile(const std::string& call) { recording::fileCalls.push_back(call); }
-
-// Creates a new file beside `file`, never opening an existing entry (a
-// planted link included); returns its descriptor and name.
-int CreateSibling(const fs::path& file, fs::path* created) {
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    *created = file;
-    *created += "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-    const int descriptor =
-        ::open(created->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (descriptor >= 0 || errno != EEXIST) return descriptor;
-  }
-  return -1;
-}
-
-bool WriteAll(int descriptor, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return ::fsync(descriptor) == 0;
-}
-
-bool ReadBytes(const fs::path& file, std::string* bytes) {
-  std::ifstream in(file.c_str(), std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool IsUnwritableTarget(const fs::path& file) {
-  boost::system::error_code unknown;
-  const fs::file_status status = fs::status(file, unknown);
-  return fs::is_directory(status) ||
-         (fs::exists(status) && (status.permissions() & fs::owner_write) == 0);
-}
-
-platform::ErrorNumber CopyToBackup(const fs::path& file, const fs::path& backup) {
-  RecordFile("CopyToBackup " + file.filename().string() + " -> " + backup.filename().string());
-  if (recording::script.backupError != 0) return recording::script.backupError;
-  if (!fs::is_regular_file(file) || IsUnwritableTarget(backup)) return kAccessDenied;
-  std::string bytes;
-  if (!ReadBytes(file, &bytes)) return kAccessDenied;
-  fs::path copy;
-  const int descriptor = CreateSibling(backup, &copy);
-  if (descriptor < 0) return kAccessDenied;
-  const bool written = WriteAll(descriptor, bytes);
-  ::close(descriptor);
-  boost::system::error_code failed;
-  if (written) fs::rename(copy, backup, failed);
-  if (!written || failed) {
-    fs::remove(copy, failed);
-    return kWriteFault;
-  }
+ErrorNumber RoamingAppDataFolder(boost::filesystem::path* folder) {
+  if (script.appData.empty()) return kErrorPathNotFound;
+  *folder = script.appData;
   return 0;
 }
 
-}  // namespace
-
-namespace platform {
-
 ErrorNumber AcquireSessionLock(const std::string& name, unsigned /*timeoutMilliseconds*/,
                                SessionLock* held) {
-  RecordFile("AcquireSessionLock " + name);
-  if (script.lockError != 0) return script.lockError;
+  if (const ErrorNumber error = recording::RecordFileCall("AcquireSessionLock " + name)) {
+    return error;
+  }
   static int lock;
   *held = &lock;
   ++recording::heldLocks;
@@ -201,62 +139,200 @@ ErrorNumber AcquireSessionLock(const std::string& name, unsigned /*timeoutMillis
 }
 
 void ReleaseSessionLock(SessionLock /*held*/) {
-  RecordFile("ReleaseSessionLock");
+  recording::RecordFileCall("ReleaseSessionLock");
   --recording::heldLocks;
 }
 
-ErrorNumber ReadWholeFile(const fs::path& file, std::string* bytes) {
-  RecordFile("ReadWholeFile " + file.filename().string());
-  if (script.readError != 0) return script.readError;
-  if (!fs::exists(file)) return kErrorFileNotFound;
-  if (fs::is_directory(file)) return kAccessDenied;
-  return ReadBytes(file, bytes) ? 0 : kAccessDenied;
+}  // namespace platform
+
+// The file calls over the host's files, answering with Win32's error numbers.
+namespace {
+
+namespace fs = boost::filesystem;
+
+// The marks POSIX files have no place for (hidden, system and the like), by
+// path; they move with a rename, as on Windows.
+std::map<std::string, std::uint32_t> marks;
+
+constexpr std::uint32_t kMarks = platform::kAttributeHidden | platform::kAttributeSystem |
+                                 platform::kAttributeArchive |
+                                 platform::kAttributeNotContentIndexed;
+
+platform::ErrorNumber FromErrno(int error) {
+  switch (error) {
+    case ENOENT: return platform::kErrorFileNotFound;
+    case ENOTDIR: return platform::kErrorPathNotFound;
+    case EEXIST: return 183;  // ERROR_ALREADY_EXISTS
+    case ENOSPC: return 112;  // ERROR_DISK_FULL
+    case EBUSY: return platform::kErrorSharingViolation;
+    default: return platform::kErrorAccessDenied;
+  }
 }
 
-SaveResult SaveByReplacing(const fs::path& file, std::string_view bytes, const fs::path& backup) {
-  RecordFile("SaveByReplacing " + file.filename().string());
-  boost::system::error_code unknown;
-  const fs::path resolved = fs::canonical(file, unknown);
-  const fs::path target = unknown ? file : resolved;
-  SaveResult result;
-  fs::path temporary;
-  const int descriptor = CreateSibling(target, &temporary);
-  if (descriptor < 0) {
-    result.error = kAccessDenied;
-    return result;
+platform::ErrorNumber Checked(bool succeeded) { return succeeded ? 0 : FromErrno(errno); }
+
+std::string NameOf(const fs::path& file) { return file.filename().string(); }
+
+// The descriptor behind an OpenFile, and the name it was created under.
+std::map<platform::OpenFile, std::pair<int, std::string>> openFiles;
+int nextOpenFile = 0;
+
+bool WriteAll(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
   }
-  // As the system's replace does: the file keeps its own permissions.
-  struct stat before = {};
-  const bool existed = ::stat(target.c_str(), &before) == 0;
-  if (existed) ::fchmod(descriptor, before.st_mode & 07777);
-  bool written = false;
-  if (script.temporaryWriteError != 0) {
-    WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));
-    result.error = script.temporaryWriteError;
-  } else {
-    written = WriteAll(descriptor, bytes);
-    if (!written) result.error = kWriteFault;
+  return true;
+}
+
+platform::ErrorNumber AttributesAt(const fs::path& file, std::uint32_t* attributes) {
+  struct stat status = {};
+  if (::lstat(file.c_str(), &status) != 0) return FromErrno(errno);
+  const auto marked = marks.find(file.string());
+  *attributes = marked == marks.end() ? 0 : marked->second;
+  if (S_ISDIR(status.st_mode)) *attributes |= platform::kAttributeDirectory;
+  if (S_ISLNK(status.st_mode)) *attributes |= platform::kAttributeLink;
+  if ((status.st_mode & S_IWUSR) == 0) *attributes |= platform::kAttributeReadOnly;
+  return 0;
+}
+
+}  // namespace
+
+namespace platform {
+
+using recording::RecordFileCall;
+
+ErrorNumber CreateFolders(const fs::path& folder) {
+  if (const ErrorNumber error = RecordFileCall("CreateFolders " + folder.string())) return error;
+  boost::system::error_code failed;
+  fs::create_directories(folder, failed);
+  return failed ? FromErrno(failed.value()) : 0;
+}
+
+ErrorNumber ReadWholeFile(const fs::path& file, std::string* bytes) {
+  if (const ErrorNumber error = RecordFileCall("ReadWholeFile " + NameOf(file))) return error;
+  const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return FromErrno(errno);
+  bytes->clear();
+  char chunk[64 * 1024];
+  ssize_t got = 0;
+  while ((got = ::read(descriptor, chunk, sizeof chunk)) > 0) {
+    bytes->append(chunk, static_cast<std::size_t>(got));
   }
+  const int error = errno;
   ::close(descriptor);
-  if (written && !backup.empty()) CopyToBackup(file, backup);
-  if (written && existed && script.replaceRefused) {
-    result = SaveResult{kSharingViolation, true};
-  } else if (written && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    result.error = kAccessDenied;
+  return got == 0 ? 0 : FromErrno(error);
+}
+
+ErrorNumber GetAttributes(const fs::path& file, std::uint32_t* attributes) {
+  if (const ErrorNumber error = RecordFileCall("GetAttributes " + NameOf(file))) return error;
+  return AttributesAt(file, attributes);
+}
+
+ErrorNumber SetAttributes(const fs::path& file, std::uint32_t attributes) {
+  if (const ErrorNumber error = RecordFileCall("SetAttributes " + NameOf(file))) return error;
+  struct stat status = {};
+  if (::stat(file.c_str(), &status) != 0) return FromErrno(errno);
+  const mode_t write = (attributes & kAttributeReadOnly) ? 0 : S_IWUSR;
+  if (::chmod(file.c_str(), (status.st_mode & 07777 & ~S_IWUSR) | write) != 0) {
+    return FromErrno(errno);
   }
-  if (result.error != 0) fs::remove(temporary, unknown);
-  return result;
+  marks[file.string()] = attributes & kMarks;
+  return 0;
+}
+
+ErrorNumber RealLocation(const fs::path& file, fs::path* real) {
+  if (const ErrorNumber error = RecordFileCall("RealLocation " + NameOf(file))) return error;
+  boost::system::error_code failed;
+  *real = fs::canonical(file, failed);
+  return failed ? FromErrno(failed.value()) : 0;
+}
+
+ErrorNumber CreateFileBeside(const fs::path& file, fs::path* created, OpenFile* opened) {
+  if (const ErrorNumber error = RecordFileCall("CreateFileBeside " + NameOf(file))) return error;
+  for (unsigned attempt = 0;; ++attempt) {
+    fs::path name = file;
+    name += "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+    const int descriptor =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor >= 0) {
+      *created = name;
+      *opened = &++nextOpenFile;
+      openFiles[*opened] = {descriptor, NameOf(name)};
+      return 0;
+    }
+    if (errno != EEXIST || attempt == 99) return FromErrno(errno);
+  }
+}
+
+ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
+  const auto& [descriptor, name] = openFiles.at(file);
+  if (const ErrorNumber error = RecordFileCall("WriteToFile " + name)) {
+    WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));  // Part of it, as a full disk does.
+    return error;
+  }
+  return Checked(WriteAll(descriptor, bytes));
+}
+
+ErrorNumber FlushToDisk(OpenFile file) {
+  const auto& [descriptor, name] = openFiles.at(file);
+  if (const ErrorNumber error = RecordFileCall("FlushToDisk " + name)) return error;
+  return Checked(::fsync(descriptor) == 0);
+}
+
+void CloseFile(OpenFile file) {
+  RecordFileCall("CloseFile " + openFiles.at(file).second);
+  ::close(openFiles.at(file).first);
+  openFiles.erase(file);
+}
+
+ErrorNumber RenameOver(const fs::path& from, const fs::path& to) {
+  if (const ErrorNumber error = RecordFileCall("RenameOver " + NameOf(from) + " -> " + NameOf(to))) {
+    return error;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+  marks[to.string()] = marks[from.string()];
+  marks.erase(from.string());
+  return 0;
+}
+
+ErrorNumber RemoveFile(const fs::path& file) {
+  if (const ErrorNumber error = RecordFileCall("RemoveFile " + NameOf(file))) return error;
+  if (::unlink(file.c_str()) != 0) return FromErrno(errno);
+  marks.erase(file.string());
+  return 0;
+}
+
+ErrorNumber CheckNotHeldOpen(const fs::path& file) {
+  return RecordFileCall("CheckNotHeldOpen " + NameOf(file));
 }
 
 ErrorNumber RewriteInPlace(const fs::path& file, std::string_view bytes) {
-  RecordFile("RewriteInPlace " + file.filename().string());
-  if (script.inPlaceError != 0) return script.inPlaceError;
+  if (const ErrorNumber error = RecordFileCall("RewriteInPlace " + NameOf(file))) return error;
   const int descriptor = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
-  if (descriptor < 0) return kSharingViolation;
-  const bool written =
-      WriteAll(descriptor, bytes) && ::ftruncate(descriptor, static_cast<off_t>(bytes.size())) == 0;
+  if (descriptor < 0) return FromErrno(errno);
+  const bool written = WriteAll(descriptor, bytes) &&
+                       ::ftruncate(descriptor, static_cast<off_t>(bytes.size())) == 0 &&
+                       ::fsync(descriptor) == 0;
+  const int error = errno;
   ::close(descriptor);
-  return written ? 0 : kWriteFault;
+  return written ? 0 : FromErrno(error);
+}
+
+ErrorNumber ListFolder(const fs::path& folder, std::vector<FolderEntry>* entries) {
+  if (const ErrorNumber error = RecordFileCall("ListFolder " + folder.filename().string())) {
+    return error;
+  }
+  boost::system::error_code failed;
+  entries->clear();
+  for (fs::directory_iterator entry(folder, failed), end; !failed && entry != end;
+       entry.increment(failed)) {
+    std::uint32_t attributes = 0;
+    AttributesAt(entry->path(), &attributes);
+    entries->push_back({entry->path().filename(), attributes});
+  }
+  return failed ? FromErrno(failed.value()) : 0;
 }
 
 }  // namespace platform

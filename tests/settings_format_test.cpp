@@ -1,7 +1,6 @@
 #include "settings/settings_format.h"
 
 #include <random>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -92,26 +91,6 @@ TEST(SettingsReader, OnlyAsciiSpacesAreTrimmed) {
   EXPECT_EQ(loaded, (SectionMap{{"S1", {{"k\xA0", "\xA0v\x85"}}}}));
 }
 
-TEST(SettingsReader, FailedStreamIsNotReadEvenThroughItsBuffer) {
-  // The buffer still holds text: reading it directly (istreambuf_iterator,
-  // "<< rdbuf()") would load it past the failed state.
-  std::istringstream failed("[S1]\nk=v\n");
-  failed.setstate(std::ios::failbit);
-  SectionMap sections = {{"Loaded", {{"before", "1"}}}};
-  LoadFrom(failed, sections);
-  EXPECT_EQ(sections, (SectionMap{{"Loaded", {{"before", "1"}}}}));
-}
-
-TEST(SettingsReader, StreamLoadsLikeTheSameBytesInMemory) {
-  std::string big = "[S1]\n";
-  for (int i = 0; i < 20000; ++i) big += "key" + std::to_string(i) + " = value\n";
-  std::istringstream in(big);
-  SectionMap sections;
-  LoadFrom(in, sections);
-  EXPECT_EQ(sections, Parse(big));
-  EXPECT_EQ(sections.at("S1").size(), 20000u);
-}
-
 TEST(SettingsWriter, WritesTheReferenceForm) {
   EXPECT_EQ(FormatSections({}), "");
   EXPECT_EQ(FormatSections({{"Loading", {{"ForceVRMode", "1"}}}}),
@@ -130,13 +109,6 @@ TEST(SettingsWriter, EverySectionIsOneBlockEndingInAnEmptyLine) {
   const std::string b1 = "[B1]\r\nz = 3\r\n\r\n";
   EXPECT_TRUE(text == a1xy + b1 || text == a1yx + b1 || text == b1 + a1xy || text == b1 + a1yx)
       << text;
-}
-
-TEST(SettingsWriter, StreamGetsTheSameBytes) {
-  const SectionMap sections = {{"A1", {{"x", "1"}, {"y", "2"}}}, {"B1", {}}};
-  std::ostringstream out;
-  WriteSections(out, sections);
-  EXPECT_EQ(out.str(), FormatSections(sections));
 }
 
 // Maps the writer can write and the reader gives back unchanged: non-empty

@@ -1,8 +1,11 @@
 #include "settings/settings_store.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <functional>
 #include <set>
 #include <utility>
@@ -95,60 +98,127 @@ TEST_F(SettingsStoreOnDisk, EachRewriteKeepsThePreviousFileAsBackup) {
   EXPECT_EQ(ReadFile(Backup()), second);
 }
 
-TEST_F(SettingsStoreOnDisk, FailedBackupCopyKeepsTheOldBackupAndTheFileIsStillWritten) {
+TEST_F(SettingsStoreOnDisk, FailedBackupKeepsTheOldBackupAndTheFileIsStillWritten) {
   SettingsStore store("settings");
   store.SetValue("Loading", "ForceVRMode", "0");
   WriteFile(Backup(), "old backup");
-  recording::script.backupError = 112;  // A full disk.
+  recording::FailFileCall("WriteToFile " + Backup().filename().string(), 112);  // A full disk.
   store.SetValue("Loading", "ForceVRMode", "1");
   EXPECT_EQ(ReadFile(Backup()), "old backup");
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
+  EXPECT_EQ(FolderEntries().size(), 2u);
 }
 
-TEST_F(SettingsStoreOnDisk, RefusedReplaceFallsBackToRewritingTheSameFile) {
-  fs::create_directories(File().parent_path());
-  WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
-  const std::uintmax_t identity = InodeOf(File());
-  recording::script.replaceRefused = true;
-  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
-  EXPECT_EQ(InodeOf(File()), identity);
-  EXPECT_EQ(ReadFile(Backup()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
-  EXPECT_EQ(FolderEntries(),
-            (std::set<std::string>{File().filename().string(), Backup().filename().string()}));
+// A file held open without delete sharing is rewritten where it stands; a
+// rename refused for a moment is tried again, and only one refused for good
+// falls back to that rewrite.
+TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlaceWhenNot) {
+  const std::string renameNewFile =
+      "RenameOver " + File().filename().string() + "." + std::to_string(::getpid());
+  const struct {
+    const char* name;
+    std::string failingCall;
+    int times;
+    bool inPlace;
+  } holds[] = {{"file held open", "CheckNotHeldOpen", 0, true},
+               {"new file held for a moment", renameNewFile, 3, false},
+               {"new file held for good", renameNewFile, 0, true}};
+  for (const auto& hold : holds) {
+    recording::Reset(appData_.path());
+    fs::remove_all(File().parent_path());
+    fs::create_directories(File().parent_path());
+    WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+    const std::uintmax_t identity = InodeOf(File());
+    recording::FailFileCall(hold.failingCall, platform::kErrorSharingViolation, hold.times);
+    SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+    EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n") << hold.name;
+    EXPECT_EQ(InodeOf(File()) == identity, hold.inPlace) << hold.name;
+    EXPECT_EQ(ReadFile(Backup()), "[Loading]\r\nForceVRMode = 0\r\n\r\n") << hold.name;
+    EXPECT_EQ(FolderEntries(),
+              (std::set<std::string>{File().filename().string(), Backup().filename().string()}))
+        << hold.name;
+  }
 }
 
-// Every way the value can fail to reach the file: the file and its backup
-// stay byte for byte, nothing else is left in the folder, and the caller
-// learns which file it was.
+// Every way the value can fail to reach the file: the file stays byte for
+// byte, so does the backup unless the new content was already on disk (then
+// it holds the file's content), nothing else is left in the folder, and the
+// caller learns which file it was.
 TEST_F(SettingsStoreOnDisk, ValueThatCannotBeSavedChangesNothingAndIsReported) {
   const std::string file = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string backup = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
-  const std::vector<std::pair<const char*, std::function<void()>>> refusals = {
-      {"lock wait ran out", [] { recording::script.lockError = platform::kErrorWaitTimeout; }},
-      {"unreadable file", [] { recording::script.readError = 32; }},
+  const std::string newFile = File().filename().string() + "." + std::to_string(::getpid());
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    const std::string& backupAfter;
+  } refusals[] = {
+      {"lock wait ran out",
+       [] { recording::FailFileCall("AcquireSessionLock", platform::kErrorWaitTimeout); }, backup},
+      {"unreadable file", [] { recording::FailFileCall("ReadWholeFile", 32); }, backup},
       {"read-only file",
-       [this] { fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read); }},
-      {"temporary write fails", [] { recording::script.temporaryWriteError = 112; }},
+       [this] { fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read); },
+       backup},
+      {"new file not created", [] { recording::FailFileCall("CreateFileBeside", 5); }, backup},
+      {"new file written in part", [] { recording::FailFileCall("WriteToFile", 112, 1); }, backup},
+      {"new file not flushed", [] { recording::FailFileCall("FlushToDisk", 29, 1); }, backup},
+      {"rename fails", [&] { recording::FailFileCall("RenameOver " + newFile, 1392); }, file},
   };
-  for (const auto& [refusal, arrange] : refusals) {
+  for (const auto& refusal : refusals) {
     recording::Reset(appData_.path());
     fs::remove_all(File().parent_path());
     fs::create_directories(File().parent_path());
     WriteFile(File(), file);
     WriteFile(Backup(), backup);
-    arrange();
+    refusal.arrange();
     try {
       SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-      ADD_FAILURE() << refusal << ": no failure reported";
+      ADD_FAILURE() << refusal.name << ": no failure reported";
     } catch (const fs::filesystem_error& failure) {
-      EXPECT_EQ(failure.path1(), File()) << refusal;
-      EXPECT_NE(failure.code().value(), 0) << refusal;
+      EXPECT_EQ(failure.path1(), File()) << refusal.name;
+      EXPECT_NE(failure.code().value(), 0) << refusal.name;
     }
-    EXPECT_EQ(ReadFile(File()), file) << refusal;
-    EXPECT_EQ(ReadFile(Backup()), backup) << refusal;
-    EXPECT_EQ(FolderEntries().size(), 2u) << refusal;
+    EXPECT_EQ(ReadFile(File()), file) << refusal.name;
+    EXPECT_EQ(ReadFile(Backup()), refusal.backupAfter) << refusal.name;
+    EXPECT_EQ(FolderEntries().size(), 2u) << refusal.name;
   }
+}
+
+TEST_F(SettingsStoreOnDisk, HiddenAndSystemMarksAreKeptByTheNewFile) {
+  fs::create_directories(File().parent_path());
+  WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+  const std::uint32_t marks = platform::kAttributeHidden | platform::kAttributeSystem;
+  ASSERT_EQ(platform::SetAttributes(File(), marks), 0u);
+  const std::uintmax_t identity = InodeOf(File());
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  std::uint32_t attributes = 0;
+  ASSERT_EQ(platform::GetAttributes(File(), &attributes), 0u);
+  EXPECT_EQ(attributes & marks, marks);
+  EXPECT_NE(InodeOf(File()), identity);
+}
+
+// What a launch killed during its save left: its temporary files go, and
+// nothing else does, a link of that name and what it names included.
+TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
+  fs::create_directories(File().parent_path());
+  const std::string file = File().filename().string();
+  for (const std::string& leftover : {file + ".4242-0.tmp", file + ".bak.17-3.tmp"}) {
+    WriteFile(File().parent_path() / leftover, "part of a save");
+  }
+  const std::set<std::string> kept = {file + ".x-1.tmp",   file + ".1-2.tmp.keep",
+                                      file + ".12.tmp",    file + ".1--2.tmp",
+                                      "other.ini.1-1.tmp", file + ".bak"};
+  for (const std::string& name : kept) WriteFile(File().parent_path() / name, name);
+  fs::create_directories(File().parent_path() / (file + ".5-5.tmp"));
+  testing_support::TemporaryFolder elsewhere;
+  WriteFile(elsewhere.path() / "precious", "precious");
+  fs::create_symlink(elsewhere.path() / "precious", File().parent_path() / (file + ".7-7.tmp"));
+
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  std::set<std::string> expected = kept;
+  expected.insert({file, file + ".5-5.tmp", file + ".7-7.tmp"});
+  EXPECT_EQ(FolderEntries(), expected);
+  EXPECT_EQ(ReadFile(elsewhere.path() / "precious"), "precious");
 }
 
 TEST_F(SettingsStoreOnDisk, WithoutAFileTheBackupIsLeftAlone) {
@@ -164,9 +234,11 @@ TEST_F(SettingsStoreOnDisk, LockIsTakenBeforeLoadingAndHeldUntilDestruction) {
     SettingsStore store("settings");
     store.SetValue("Loading", "ForceVRMode", "1");
     EXPECT_EQ(recording::heldLocks, 1);
-    ASSERT_GE(recording::fileCalls.size(), 2u);
-    EXPECT_EQ(recording::fileCalls[0], "AcquireSessionLock Cirrovane XR settings store settings");
-    EXPECT_EQ(recording::fileCalls[1], "ReadWholeFile " + File().filename().string());
+    const auto& calls = recording::fileCalls;
+    const auto lock = std::find(calls.begin(), calls.end(),
+                                "AcquireSessionLock Cirrovane XR settings store settings");
+    ASSERT_NE(lock, calls.end());
+    EXPECT_EQ(*std::next(lock), "ReadWholeFile " + File().filename().string());
   }
   EXPECT_EQ(recording::heldLocks, 0);
   EXPECT_EQ(recording::fileCalls.back(), "ReleaseSessionLock");
@@ -175,7 +247,7 @@ TEST_F(SettingsStoreOnDisk, LockIsTakenBeforeLoadingAndHeldUntilDestruction) {
 TEST_F(SettingsStoreOnDisk, StoreWithoutTheLockDeletesNothing) {
   fs::create_directories(File().parent_path());
   WriteFile(File(), "settings");
-  recording::script.lockError = platform::kErrorWaitTimeout;
+  recording::FailFileCall("AcquireSessionLock", platform::kErrorWaitTimeout);
   SettingsStore store("settings");
   EXPECT_THROW(store.DeleteFiles(), fs::filesystem_error);
   EXPECT_EQ(ReadFile(File()), "settings");
