@@ -113,6 +113,19 @@ def sections_of(data):
     return sections
 
 
+def many_settings(keys, section_count):
+    """A profile's worth of settings: `keys` keys over that many sections,
+    ForceVRMode = 0 among them; its sections and the file in the writer's form."""
+    sections = {"Loading": {"ForceVRMode": "0"}}
+    for index in range(keys - 1):
+        sections.setdefault(f"Section{index % section_count:02d}", {})[
+            f"Key{index:05d}"] = f"value {index}"
+    data = b"".join(f"[{name}]\r\n".encode() + b"".join(
+        f"{key} = {value}\r\n".encode() for key, value in keys.items()) + b"\r\n"
+        for name, keys in sections.items())
+    return sections, data
+
+
 def with_vr_forced(sections):
     result = {name: dict(keys) for name, keys in sections.items()}
     result.setdefault("Loading", {})["ForceVRMode"] = "1"
@@ -200,7 +213,7 @@ class Wine:
         self.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
         self.restore_appdata()
         self.tools.mkdir(parents=True, exist_ok=True)
-        for tool in ("stand_in_simulator", "dialog_helper", "file_holder"):
+        for tool in ("stand_in_simulator", "dialog_helper", "file_holder", "scanner"):
             shutil.copy2(self.tool_sources / f"{tool}.exe", self.tools)
         self.appdata_windows = self.ask_appdata()
         self.appdata = self.unix_path(self.appdata_windows)
@@ -413,6 +426,33 @@ class Case:
         finally:
             stop.write_text("stop")
             self.wine.finish(holder, 30, "the file holder")
+
+    @contextlib.contextmanager
+    def scanning(self, hold_ms):
+        """tools/scanner.exe holding each new temporary file of the settings
+        folder for a while; yields a function telling how many it held."""
+        ready, stop = self.folder / "scanner-ready.txt", self.folder / "scanner-stop.txt"
+        report = stop.with_name(stop.name + ".report")
+        for marker in (ready, stop, report):
+            marker.unlink(missing_ok=True)
+        self.settings_folder.mkdir(parents=True, exist_ok=True)
+        scanner = self.wine.start(
+            [self.windows(self.wine.tools / "scanner.exe"), self.windows(self.settings_folder),
+             self.windows(ready), self.windows(stop), str(hold_ms)],
+            self.folder, self.folder / "scanner.log")
+        try:
+            self.await_files([ready])
+            assert ready.exists(), "the scanner did not start"
+            yield lambda: int((read_report(report) or {}).get("held", "0"))
+        finally:
+            stop.write_text("stop")
+            self.wine.finish(scanner, 30, "the scanner")
+
+    def start_launcher(self):
+        """A launcher started and left running; the caller finishes or kills it."""
+        self.runs += 1
+        return self.wine.start(["CirrovaneXR.exe"], self.folder,
+                               self.folder / f"run{self.runs}-launcher.log")
 
     def diagnostics(self):
         lines = [f"settings folder {self.settings_folder}: {self.snapshot()}"]

@@ -1,10 +1,15 @@
 """Odd file states a user's machine has: read-only, hidden, held, linked and
-planted files. Nothing is lost and the simulator always runs."""
+planted files, scanners, deep folders, launches killed part way. Nothing is
+lost and the simulator always runs."""
 
 import os
+import signal
+import time
+from random import Random
 
-from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, SAVE_FAILED, SETTINGS,
-                      assert_names_file_and_reason, is_read_only, sections_of, with_vr_forced)
+from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, SAVE_FAILED, SETTINGS,
+                      assert_names_file_and_reason, is_read_only, many_settings, sections_of,
+                      with_vr_forced)
 
 
 def test_a_read_only_backup_stays_and_the_file_is_still_rewritten(case):
@@ -112,3 +117,69 @@ def test_links_planted_at_temporary_names_are_never_written_through(case):
     for link in symbolic + hard[:1]:
         link.unlink()
     assert case.leftovers() == []
+
+
+def test_a_launch_killed_during_its_save_leaves_whole_files_and_the_next_cleans_up(case):
+    case.install()
+    sections, original = many_settings(40_000, 50)
+    old_backup = b"[Loading]\r\nForceVRMode = 0\r\n\r\n"
+    random = Random(1234)
+    started = time.monotonic()
+    case.write_settings({SETTINGS: original, SETTINGS + ".bak": old_backup})
+    assert case.launch().started
+    whole_launch = time.monotonic() - started
+    left_behind = 0
+    for round_ in range(8):
+        case.write_settings({SETTINGS: original, SETTINGS + ".bak": old_backup})
+        launcher = case.start_launcher()
+        # Half the kills at any moment of a launch, half as its save begins.
+        deadline = time.monotonic() + random.uniform(0, whole_launch)
+        while time.monotonic() < deadline and not (round_ % 2 and case.leftovers()):
+            time.sleep(0.001)
+        os.killpg(launcher.pid, signal.SIGKILL)
+        launcher.wait(timeout=30)
+        written = case.settings_file().read_bytes()
+        assert written == original or sections_of(written) == with_vr_forced(sections)
+        assert case.settings_file(".bak").read_bytes() in (old_backup, original)
+        left_behind += bool(case.leftovers())
+    run = case.launch()
+    assert sections_of(run.settings_seen()) == with_vr_forced(sections)
+    assert case.leftovers() == []
+    print(f"{left_behind} of 8 killed launches left temporary files")
+
+
+def test_a_scanner_holding_each_new_file_delays_the_save_but_it_still_replaces(case):
+    case.install()
+    # Large enough for the scanner to see the new files before their rename.
+    sections, original = many_settings(40_000, 50)
+    case.write_settings({SETTINGS: original})
+    before = case.settings_file().stat().st_ino
+    with case.scanning(hold_ms=200) as held:
+        run = case.launch()
+    assert held() >= 1, "the scanner saw no new file"
+    assert not run.dialogs
+    assert sections_of(case.settings_file().read_bytes()) == with_vr_forced(sections)
+    assert case.settings_file().stat().st_ino != before, "replaced, not rewritten in place"
+    assert case.settings_file(".bak").read_bytes() == original
+    assert case.leftovers() == []
+
+
+def test_a_settings_path_of_300_characters_is_saved_with_its_backup(case, wine):
+    case.install()
+    unix_folder = case.folder / "deep"
+    while len(case.windows(unix_folder)) < 251:
+        unix_folder /= "p" * min(60, 250 - len(case.windows(unix_folder)))
+    windows_folder = case.windows(unix_folder)
+    assert len(windows_folder) == 251
+    unix_folder.mkdir(parents=True)
+    settings = unix_folder / "Cirrovane" / SETTINGS
+    assert len(windows_folder + "\\Cirrovane\\" + SETTINGS) == 300
+    with wine.moved_appdata(windows_folder):
+        first = case.launch()
+        settings.write_bytes(EXISTING_SETTINGS)
+        second = case.launch()
+    assert not first.dialogs and not second.dialogs
+    assert first.settings_seen() == FRESH_SETTINGS
+    assert sections_of(settings.read_bytes()) == with_vr_forced(EXISTING_SECTIONS)
+    assert settings.with_name(SETTINGS + ".bak").read_bytes() == EXISTING_SETTINGS
+    assert sorted(p.name for p in settings.parent.iterdir()) == [SETTINGS, SETTINGS + ".bak"]

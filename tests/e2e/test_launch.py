@@ -4,12 +4,14 @@ setting kept."""
 import hashlib
 import re
 import shutil
+import threading
 from pathlib import Path, PureWindowsPath
 
 import pytest
 
 from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, IDOK, SETTINGS,
-                      UNABLE_TO_LAUNCH, assert_dialog, sections_of, with_vr_forced)
+                      UNABLE_TO_LAUNCH, assert_dialog, many_settings, sections_of,
+                      with_vr_forced)
 
 
 @pytest.mark.win64
@@ -105,19 +107,57 @@ def test_a_cjk_named_appdata_folder_is_found_and_used(case, wine):
     shutil.rmtree(unix_folder)
 
 
-@pytest.mark.parametrize("count", [2, 3, 8])
+class Reader(threading.Thread):
+    """Reads the file in a tight loop, as a simulator starting meanwhile
+    would, and counts the reads that found it missing or neither the old
+    content nor a complete new one."""
+
+    def __init__(self, file, is_whole):
+        super().__init__(daemon=True)
+        self.file, self.is_whole = file, is_whole
+        self.reads = self.missing = self.partial = 0
+        self.stopping = threading.Event()
+
+    def run(self):
+        judged = {}
+        while not self.stopping.is_set():
+            try:
+                data = self.file.read_bytes()
+            except FileNotFoundError:
+                self.missing += 1
+                continue
+            self.reads += 1
+            key = hashlib.sha256(data).digest()
+            if key not in judged:
+                judged[key] = self.is_whole(data)
+            self.partial += not judged[key]
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *_):
+        self.stopping.set()
+        self.join()
+
+
+@pytest.mark.parametrize("count", [2, 3, 8, 16])
 def test_launchers_started_together_lose_nothing(case, count):
     case.install()
-    sections = {"Loading": {"ForceVRMode": "0"}}
-    for index in range(9_000):
-        sections.setdefault(f"Section{index % 30:02d}", {})[f"Key{index:05d}"] = f"value {index}"
-    original = b"".join(f"[{name}]\r\n".encode() + b"".join(
-        f"{key} = {value}\r\n".encode() for key, value in keys.items()) + b"\r\n"
-        for name, keys in sections.items())
+    sections, original = many_settings(9_001, 30)
+
+    def is_whole(data):
+        try:
+            return data == original or sections_of(data) == with_vr_forced(sections)
+        except AssertionError:
+            return False
+
     for _ in range(3):
         case.write_settings({SETTINGS: original})
         case.settings_file(".bak").unlink(missing_ok=True)
-        statuses, reports = case.launch_together(count)
+        with Reader(case.settings_file(), is_whole) as reader:
+            statuses, reports = case.launch_together(count)
+        assert (reader.missing, reader.partial) == (0, 0), f"of {reader.reads} reads"
         assert statuses == [0] * count
         assert all(reports), "every simulator started"
         # The backup holds the original or another launcher's write.
