@@ -1,11 +1,4 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (posix threads): the
-# test-only build of the program and the 64-bit stand-in tools.
-set(CMAKE_SYSTEM_NAME Windows)
+# The test-only build of the program and the 64-bit stand-in tools: 64-bit
+# Windows.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw.cmake")

@@ -147,8 +147,8 @@ using OpenFile = void*;
 // Creates a new, empty file beside `file` under a name that no other process
 // picks ("<file>.<process id>-<n>.tmp") and opens it for writing. It never
 // opens what already stands at a name, so a planted link is never followed.
-ErrorNumber CreateFileBeside(const boost::filesystem::path& file,
-                             boost::filesystem::path* created, OpenFile* opened);
+ErrorNumber CreateFileBeside(const boost::filesystem::path& file, boost::filesystem::path* created,
+                             OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
 // Waits until what was written is on the disk.

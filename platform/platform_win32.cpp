@@ -206,8 +206,8 @@ std::wstring Extended(const boost::filesystem::path& path) {
   const std::wstring& given = path.native();
   if (given.size() < MAX_PATH - 12 || given.rfind(LR"(\\?\)", 0) == 0) return given;
   std::wstring full(::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
-  const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
-                                          full.data(), nullptr);
+  const DWORD length =
+      ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (length == 0 || length >= full.size()) return given;
   full.resize(length);
   if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
@@ -291,8 +291,8 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
   }
 }
 
-ErrorNumber CreateFileBeside(const boost::filesystem::path& file,
-                             boost::filesystem::path* created, OpenFile* opened) {
+ErrorNumber CreateFileBeside(const boost::filesystem::path& file, boost::filesystem::path* created,
+                             OpenFile* opened) {
   for (unsigned attempt = 0;; ++attempt) {
     const std::wstring name = Sibling(file.native(), attempt);
     const HANDLE handle = ::CreateFileW(Extended(name).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -333,8 +333,8 @@ ErrorNumber RemoveFile(const boost::filesystem::path& file) {
 }
 
 ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file) {
-  const FileHandle probe(::CreateFileW(Extended(file).c_str(), DELETE, kShareAll, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+  const FileHandle probe(
+      ::CreateFileW(Extended(file).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
   return probe.IsOpen() ? 0 : ::GetLastError();
 }
 

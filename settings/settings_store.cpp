@@ -17,8 +17,8 @@ constexpr unsigned kRenameRetries = 200;
 
 // What a rewrite keeps of the old file: its owner's marks, not the read-only
 // one (such a file is never written) nor what tells its kind.
-constexpr std::uint32_t kKeptAttributes = platform::kAttributeHidden |
-                                          platform::kAttributeSystem | platform::kAttributeArchive |
+constexpr std::uint32_t kKeptAttributes = platform::kAttributeHidden | platform::kAttributeSystem |
+                                          platform::kAttributeArchive |
                                           platform::kAttributeNotContentIndexed;
 
 bool IsMissing(ErrorNumber error) {
@@ -85,7 +85,8 @@ void RemoveLeftoversOf(const fs::path& file) {
       continue;
     }
     fs::path real;
-    if (platform::RealLocation(folder / entry.name, &real) == 0 && real == realFolder / entry.name) {
+    if (platform::RealLocation(folder / entry.name, &real) == 0 &&
+        real == realFolder / entry.name) {
       platform::RemoveFile(folder / entry.name);
     }
   }
@@ -122,7 +123,8 @@ ErrorNumber Discarding(const fs::path& created, ErrorNumber error) {
 // failure leaves the old backup as it was. A folder or a read-only file at
 // the backup's name is left alone. Failures do not concern the caller.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
-  if ((AttributesOf(backup) & (platform::kAttributeDirectory | platform::kAttributeReadOnly)) != 0) {
+  if ((AttributesOf(backup) & (platform::kAttributeDirectory | platform::kAttributeReadOnly)) !=
+      0) {
     return;
   }
   fs::path created;
@@ -164,7 +166,8 @@ void SettingsStore::DeleteFiles() {
   if (sessionLock == nullptr) ThrowFor("Another launcher holds the settings", path, lockError);
   for (const fs::path& file : {path, backupPath}) {
     const ErrorNumber error = platform::RemoveFile(file);
-    if (error != 0 && !IsMissing(error)) ThrowFor("The settings file cannot be deleted", file, error);
+    if (error != 0 && !IsMissing(error))
+      ThrowFor("The settings file cannot be deleted", file, error);
   }
 }
 

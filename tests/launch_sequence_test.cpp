@@ -89,8 +89,7 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
   fs::create_directories(appData);
   recording::script.appData = appData;
   WriteFile(appData / "Cirrovane", "a plain file where the folder belongs");
-  ExpectResumedThenToldUnsaved(
-      Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 183");
+  ExpectResumedThenToldUnsaved(Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 183");
 }
 
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {

@@ -92,7 +92,7 @@ void ResumeMainThread(const Process& started) {
 boost::filesystem::path OwnExecutablePath() { return script.ownExecutable; }
 
 ErrorNumber StartElevated(const boost::filesystem::path& file,
-                   const boost::filesystem::path& workingDirectory) {
+                          const boost::filesystem::path& workingDirectory) {
   const ElevationRequest request = ElevationRequestFor(file, workingDirectory);
   std::ostringstream line;
   line << "StartElevated " << request.file.string() << " | " << request.directory.string()
@@ -160,12 +160,18 @@ constexpr std::uint32_t kMarks = platform::kAttributeHidden | platform::kAttribu
 
 platform::ErrorNumber FromErrno(int error) {
   switch (error) {
-    case ENOENT: return platform::kErrorFileNotFound;
-    case ENOTDIR: return platform::kErrorPathNotFound;
-    case EEXIST: return 183;  // ERROR_ALREADY_EXISTS
-    case ENOSPC: return 112;  // ERROR_DISK_FULL
-    case EBUSY: return platform::kErrorSharingViolation;
-    default: return platform::kErrorAccessDenied;
+    case ENOENT:
+      return platform::kErrorFileNotFound;
+    case ENOTDIR:
+      return platform::kErrorPathNotFound;
+    case EEXIST:
+      return 183;  // ERROR_ALREADY_EXISTS
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    case EBUSY:
+      return platform::kErrorSharingViolation;
+    default:
+      return platform::kErrorAccessDenied;
   }
 }
 
@@ -288,7 +294,8 @@ void CloseFile(OpenFile file) {
 }
 
 ErrorNumber RenameOver(const fs::path& from, const fs::path& to) {
-  if (const ErrorNumber error = RecordFileCall("RenameOver " + NameOf(from) + " -> " + NameOf(to))) {
+  if (const ErrorNumber error =
+          RecordFileCall("RenameOver " + NameOf(from) + " -> " + NameOf(to))) {
     return error;
   }
   if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
@@ -205,9 +205,8 @@ TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   for (const std::string& leftover : {file + ".4242-0.tmp", file + ".bak.17-3.tmp"}) {
     WriteFile(File().parent_path() / leftover, "part of a save");
   }
-  const std::set<std::string> kept = {file + ".x-1.tmp",   file + ".1-2.tmp.keep",
-                                      file + ".12.tmp",    file + ".1--2.tmp",
-                                      "other.ini.1-1.tmp", file + ".bak"};
+  const std::set<std::string> kept = {file + ".x-1.tmp",  file + ".1-2.tmp.keep", file + ".12.tmp",
+                                      file + ".1--2.tmp", "other.ini.1-1.tmp",    file + ".bak"};
   for (const std::string& name : kept) WriteFile(File().parent_path() / name, name);
   fs::create_directories(File().parent_path() / (file + ".5-5.tmp"));
   testing_support::TemporaryFolder elsewhere;

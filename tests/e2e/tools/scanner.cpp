@@ -43,9 +43,9 @@ int wmain(int argc, wchar_t** argv) {
       if (seen.count(file) != 0) continue;
       // Refused while its writer still has it open; tried again on the next
       // round, as a scanner looks once the writer closes it.
-      const HANDLE opened = ::CreateFileW(file.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      const HANDLE opened =
+          ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (opened == INVALID_HANDLE_VALUE) continue;
       seen.insert(file);
       ::Sleep(hold);
