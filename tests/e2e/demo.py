@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """One launch of dist/CirrovaneXR.exe under Wine, told as it happens.
 
-Run through scripts/with-wine32 (scripts/demo does). Uses the end-to-end suite's Wine session (its own Xvfb and prefix under
+Uses the end-to-end suite's Wine session (its own Xvfb and prefix under
 build/) and stand-in simulator; prints the settings file before and after,
-and what the simulator saw when it started.
+and what the simulator saw when it started. Run it through
+scripts/with-wine32, as scripts/demo does.
 """
 
 import sys
