@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include <utility>
+
 #include <boost/filesystem/exception.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -189,13 +191,13 @@ void SettingsStore::WriteFile() {
     RemoveLeftoversOf(backupPath);
     leftoversRemoved = true;
   }
-  const std::string text = FormatSections(sections);
+  std::string text = FormatSections(sections);
   const ErrorNumber error = Save(target, text, attributes & kKeptAttributes);
   if (error != 0) ThrowFor("The settings file could not be written", path, error);
   // From now on the file holds this store's content, which the next write
   // backs up.
   readError = 0;
-  fileBytes = text;
+  fileBytes = std::move(text);
 }
 
 ErrorNumber SettingsStore::Save(const fs::path& target, std::string_view text,
