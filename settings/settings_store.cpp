@@ -115,9 +115,8 @@ ErrorNumber RenameOverPatiently(const fs::path& from, const fs::path& to) {
 }
 
 // Whatever failed, no new file stays behind.
-ErrorNumber Discarding(const fs::path& created, ErrorNumber error) {
+void RemoveUnlessSaved(const fs::path& created, ErrorNumber error) {
   if (error != 0 && !created.empty()) platform::RemoveFile(created);
-  return error;
 }
 
 // The backup takes the bytes by the same road as the file: complete and on
@@ -125,14 +124,12 @@ ErrorNumber Discarding(const fs::path& created, ErrorNumber error) {
 // failure leaves the old backup as it was. A folder or a read-only file at
 // the backup's name is left alone. Failures do not concern the caller.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
-  if ((AttributesOf(backup) & (platform::kAttributeDirectory | platform::kAttributeReadOnly)) !=
-      0) {
-    return;
-  }
+  const std::uint32_t untouchable = platform::kAttributeDirectory | platform::kAttributeReadOnly;
+  if ((AttributesOf(backup) & untouchable) != 0) return;
   fs::path created;
   ErrorNumber error = WriteFileBeside(backup, bytes, &created);
   if (error == 0) error = RenameOverPatiently(created, backup);
-  Discarding(created, error);
+  RemoveUnlessSaved(created, error);
 }
 
 }  // namespace
@@ -168,8 +165,9 @@ void SettingsStore::DeleteFiles() {
   if (sessionLock == nullptr) ThrowFor("Another launcher holds the settings", path, lockError);
   for (const fs::path& file : {path, backupPath}) {
     const ErrorNumber error = platform::RemoveFile(file);
-    if (error != 0 && !IsMissing(error))
+    if (error != 0 && !IsMissing(error)) {
       ThrowFor("The settings file cannot be deleted", file, error);
+    }
   }
 }
 
@@ -223,7 +221,7 @@ ErrorNumber SettingsStore::Save(const fs::path& target, std::string_view text,
     error = RenameOverPatiently(created, target);
     renameRefused = IsHeld(error);
   }
-  Discarding(created, error);
+  RemoveUnlessSaved(created, error);
   if (hadFile && renameRefused) return platform::RewriteInPlace(target, text);
   return error;
 }

@@ -157,6 +157,8 @@ def test_launchers_started_together_lose_nothing(case, count):
         case.settings_file(".bak").unlink(missing_ok=True)
         with Reader(case.settings_file(), is_whole) as reader:
             statuses, reports = case.launch_together(count)
+        print(f"{count} launchers: {reader.reads} reads, {reader.missing} missing, "
+              f"{reader.partial} partial")
         assert (reader.missing, reader.partial) == (0, 0), f"of {reader.reads} reads"
         assert statuses == [0] * count
         assert all(reports), "every simulator started"
