@@ -163,8 +163,8 @@ ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesys
 // Deletes the file, or the link itself.
 ErrorNumber RemoveFile(const boost::filesystem::path& file);
 
-// kErrorSharingViolation when another program holds the file open in a way
-// that forbids replacing or deleting it.
+// 0 when the file could be replaced now; kErrorSharingViolation when another
+// program holds it open in a way that forbids replacing or deleting it.
 ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file);
 
 // Overwrites an existing file's content where it stands, sharing it with
