@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
@@ -52,21 +53,21 @@ std::uint32_t AttributesOf(const fs::path& file) {
 
 // True for a name CreateFileBeside gives beside `file`: "<file>.<n>-<n>.tmp".
 bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string_type& file) {
-  const fs::path::string_type tail = {'.', 't', 'm', 'p'};
-  if (name.size() <= file.size() + 1 + tail.size() || name.compare(0, file.size(), file) != 0 ||
+  using String = fs::path::string_type;
+  const String tail = {'.', 't', 'm', 'p'};
+  const std::size_t start = file.size() + 1;
+  if (name.size() <= start + tail.size() || name.compare(0, file.size(), file) != 0 ||
       name[file.size()] != '.' || name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
     return false;
   }
-  const auto isDigit = [](fs::path::value_type c) { return c >= '0' && c <= '9'; };
-  unsigned dashes = 0;
-  fs::path::value_type previous = '.';
-  for (std::size_t at = file.size() + 1; at < name.size() - tail.size(); ++at) {
-    const fs::path::value_type c = name[at];
-    if (c == '-' ? !isDigit(previous) : !isDigit(c)) return false;
-    dashes += c == '-';
-    previous = c;
-  }
-  return dashes == 1 && isDigit(previous);
+  const String numbers = name.substr(start, name.size() - tail.size() - start);
+  const auto isNumber = [](const String& part) {
+    return !part.empty() &&
+           std::all_of(part.begin(), part.end(), [](auto c) { return c >= '0' && c <= '9'; });
+  };
+  const std::size_t dash = numbers.find('-');
+  return dash != String::npos && isNumber(numbers.substr(0, dash)) &&
+         isNumber(numbers.substr(dash + 1));
 }
 
 // Deletes the temporary files that a save killed part way left beside

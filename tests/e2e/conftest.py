@@ -226,8 +226,9 @@ class Wine:
         self.xvfb.wait(timeout=30)
 
     def unix_path(self, windows_path):
-        found = subprocess.run([self.loader, "winepath", "-u", windows_path], env=self.env(), check=True,
-                               capture_output=True, timeout=60).stdout.decode("utf-8").strip()
+        found = subprocess.run([self.loader, "winepath", "-u", windows_path], env=self.env(),
+                               check=True, capture_output=True,
+                               timeout=60).stdout.decode("utf-8").strip()
         return Path(os.path.realpath(found))
 
     def ask_appdata(self):
@@ -241,8 +242,8 @@ class Wine:
         return report["appdata"]
 
     def reg(self, *arguments):
-        return subprocess.run([self.loader, "reg", *arguments], env=self.env(), capture_output=True,
-                              timeout=60, check=True).stdout.decode("utf-8")
+        return subprocess.run([self.loader, "reg", *arguments], env=self.env(),
+                              capture_output=True, timeout=60, check=True).stdout.decode("utf-8")
 
     def set_appdata(self, folders):
         for key, (value_type, data) in folders.items():
@@ -409,44 +410,42 @@ class Case:
                 for n in range(1, int(values.get("requested", "0")) + 1) if f"text.{n}" in values]
 
     @contextlib.contextmanager
+    def tool_running(self, tool, target, *extra):
+        """tools/<tool>.exe TARGET READY STOP EXTRA... running until the block
+        ends; yields its READY and STOP files once READY appeared."""
+        ready, stop = self.folder / f"{tool}-ready.txt", self.folder / f"{tool}-stop.txt"
+        for marker in (ready, stop, stop.with_name(stop.name + ".report")):
+            marker.unlink(missing_ok=True)
+        process = self.wine.start(
+            [self.windows(self.wine.tools / f"{tool}.exe"), self.windows(target),
+             self.windows(ready), self.windows(stop), *extra],
+            self.folder, self.folder / f"{tool}.log")
+        try:
+            self.await_files([ready])
+            assert ready.exists(), f"{tool} did not start"
+            yield ready, stop
+        finally:
+            stop.write_text("stop")
+            self.wine.finish(process, 30, tool)
+
+    @contextlib.contextmanager
     def holding(self, file, sharing="rw"):
         """tools/file_holder.exe keeping the file open with the given sharing
         ("rw": read and write, no delete; "r"; "w"; "none")."""
-        ready, stop = self.folder / "holder-ready.txt", self.folder / "holder-stop.txt"
-        for marker in (ready, stop):
-            marker.unlink(missing_ok=True)
-        holder = self.wine.start(
-            [self.windows(self.wine.tools / "file_holder.exe"), self.windows(file),
-             self.windows(ready), self.windows(stop), str(LAUNCH_TIMEOUT * 2000), sharing],
-            self.folder, self.folder / "file-holder.log")
-        try:
-            self.await_files([ready])
-            assert ready.exists() and ready.read_text() == "ok", f"could not hold {file.name}"
+        with self.tool_running("file_holder", file, str(LAUNCH_TIMEOUT * 2000), sharing) as (
+                ready, _):
+            assert ready.read_text() == "ok", f"could not hold {file.name}"
             yield
-        finally:
-            stop.write_text("stop")
-            self.wine.finish(holder, 30, "the file holder")
 
     @contextlib.contextmanager
     def scanning(self, hold_ms):
         """tools/scanner.exe holding each new temporary file of the settings
-        folder for a while; yields a function telling how many it held."""
-        ready, stop = self.folder / "scanner-ready.txt", self.folder / "scanner-stop.txt"
-        report = stop.with_name(stop.name + ".report")
-        for marker in (ready, stop, report):
-            marker.unlink(missing_ok=True)
+        folder for a while; yields a function telling, after the block, how
+        many it held."""
         self.settings_folder.mkdir(parents=True, exist_ok=True)
-        scanner = self.wine.start(
-            [self.windows(self.wine.tools / "scanner.exe"), self.windows(self.settings_folder),
-             self.windows(ready), self.windows(stop), str(hold_ms)],
-            self.folder, self.folder / "scanner.log")
-        try:
-            self.await_files([ready])
-            assert ready.exists(), "the scanner did not start"
+        with self.tool_running("scanner", self.settings_folder, str(hold_ms)) as (_, stop):
+            report = stop.with_name(stop.name + ".report")
             yield lambda: int((read_report(report) or {}).get("held", "0"))
-        finally:
-            stop.write_text("stop")
-            self.wine.finish(scanner, 30, "the scanner")
 
     def start_launcher(self):
         """A launcher started and left running; the caller finishes or kills it."""

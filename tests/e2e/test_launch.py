@@ -1,6 +1,7 @@
 """A launch as the user sees it: X-Plane starts with VR forced and every
 setting kept."""
 
+import contextlib
 import hashlib
 import re
 import shutil
@@ -107,38 +108,32 @@ def test_a_cjk_named_appdata_folder_is_found_and_used(case, wine):
     shutil.rmtree(unix_folder)
 
 
-class Reader(threading.Thread):
-    """Reads the file in a tight loop, as a simulator starting meanwhile
-    would, and counts the reads that found it missing or neither the old
-    content nor a complete new one."""
+@contextlib.contextmanager
+def reading_in_a_loop(file, is_whole):
+    """Reads the file in a tight loop meanwhile, as a simulator starting then
+    would; yields the counts of reads, and of those that found it missing or
+    neither the old content nor a complete new one."""
+    counts, judged, stopping = {"reads": 0, "missing": 0, "partial": 0}, {}, threading.Event()
 
-    def __init__(self, file, is_whole):
-        super().__init__(daemon=True)
-        self.file, self.is_whole = file, is_whole
-        self.reads = self.missing = self.partial = 0
-        self.stopping = threading.Event()
-
-    def run(self):
-        judged = {}
-        while not self.stopping.is_set():
+    def read():
+        while not stopping.is_set():
             try:
-                data = self.file.read_bytes()
+                data = file.read_bytes()
             except FileNotFoundError:
-                self.missing += 1
+                counts["missing"] += 1
                 continue
-            self.reads += 1
-            key = hashlib.sha256(data).digest()
-            if key not in judged:
-                judged[key] = self.is_whole(data)
-            self.partial += not judged[key]
+            counts["reads"] += 1
+            if data not in judged:
+                judged[data] = is_whole(data)
+            counts["partial"] += not judged[data]
 
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *_):
-        self.stopping.set()
-        self.join()
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    try:
+        yield counts
+    finally:
+        stopping.set()
+        reader.join()
 
 
 @pytest.mark.parametrize("count", [2, 3, 8, 16])
@@ -155,11 +150,10 @@ def test_launchers_started_together_lose_nothing(case, count):
     for _ in range(3):
         case.write_settings({SETTINGS: original})
         case.settings_file(".bak").unlink(missing_ok=True)
-        with Reader(case.settings_file(), is_whole) as reader:
+        with reading_in_a_loop(case.settings_file(), is_whole) as reads:
             statuses, reports = case.launch_together(count)
-        print(f"{count} launchers: {reader.reads} reads, {reader.missing} missing, "
-              f"{reader.partial} partial")
-        assert (reader.missing, reader.partial) == (0, 0), f"of {reader.reads} reads"
+        print(f"{count} launchers: {reads}")
+        assert (reads["missing"], reads["partial"]) == (0, 0), reads
         assert statuses == [0] * count
         assert all(reports), "every simulator started"
         # The backup holds the original or another launcher's write.
