@@ -28,6 +28,9 @@ inline constexpr ErrorNumber kErrorFileNotFound = 2;
 inline constexpr ErrorNumber kErrorPathNotFound = 3;
 inline constexpr ErrorNumber kErrorAccessDenied = 5;
 inline constexpr ErrorNumber kErrorSharingViolation = 32;
+inline constexpr ErrorNumber kErrorNotSupported = 50;
+inline constexpr ErrorNumber kErrorFileExists = 80;
+inline constexpr ErrorNumber kErrorAlreadyExists = 183;
 inline constexpr ErrorNumber kErrorWaitTimeout = 258;
 inline constexpr ErrorNumber kErrorElevationRequired = 740;
 inline constexpr ErrorNumber kErrorFileReadOnly = 6009;
@@ -38,8 +41,15 @@ struct Process {
   void* mainThread = nullptr;
 };
 
-// Blocks the calling thread for the given time.
+// Blocks the calling thread for at least the given time, rounded up to the
+// system's timer tick.
 void Sleep(unsigned milliseconds);
+
+// Milliseconds since a fixed moment, on a clock that never goes back.
+std::uint64_t Milliseconds();
+
+// The running process's id, which no other running process has.
+std::uint32_t ProcessId();
 
 // Limits where the process looks for DLLs it loads later to the system
 // folder. Does nothing on systems that lack the service.
@@ -144,20 +154,29 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
 // An open file; nullptr when none is open.
 using OpenFile = void*;
 
-// Creates a new, empty file beside `file` under a name that no other process
-// picks ("<file>.<process id>-<n>.tmp") and opens it for writing. It never
-// opens what already stands at a name, so a planted link is never followed.
-ErrorNumber CreateFileBeside(const boost::filesystem::path& file, boost::filesystem::path* created,
-                             OpenFile* opened);
+// Creates the file and opens it for writing, shared with no other program.
+// Fails (kErrorFileExists or kErrorAlreadyExists) when anything stands at its
+// name, so a planted link is never followed. Until RenameOpenFileOver or
+// KeepWhenClosed, the system deletes the file when it is closed or the
+// process ends, however it ends, where the file system allows.
+ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
+// Gives the open file these attributes.
+ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes);
 // Waits until what was written is on the disk.
 ErrorNumber FlushToDisk(OpenFile file);
+// Renames the open file to `to` in one step, replacing a file there, and
+// keeps it from then on: anyone who opens `to` finds the old file or the new
+// one, never none. kErrorNotSupported where the file system cannot rename an
+// open file; then nothing changed.
+ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to);
+// Keeps the file when it is closed.
+ErrorNumber KeepWhenClosed(OpenFile file);
 void CloseFile(OpenFile file);
 
 // Renames `from` to `to` in one step, replacing a file at `to`: anyone who
-// opens `to` finds the old file or the new one, never none. Waits until the
-// rename is on the disk.
+// opens `to` finds the old file or the new one, never none.
 ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesystem::path& to);
 
 // Deletes the file, or the link itself.

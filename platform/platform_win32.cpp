@@ -53,6 +53,10 @@ int ShowBox(const std::wstring& text, const std::string& caption, UINT style) {
 
 void Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
 
+std::uint64_t Milliseconds() { return ::GetTickCount64(); }
+
+std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
+
 void RestrictDllSearchToSystemFolder() {
   // Looked up at run time: Vista and 7 without updates lack it.
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
@@ -199,33 +203,29 @@ struct FileHandle {
 
 ErrorNumber ErrorUnless(BOOL succeeded) { return succeeded ? 0 : ::GetLastError(); }
 
-// The path as the wide file calls take it. Past MAX_PATH (248 characters for
-// a folder) they take only the "\\?\" form, which they pass on unparsed, so
-// that form is made from the full path with every "." and ".." resolved.
+// The path as the wide file calls take it (see ExtendedLengthForm).
 std::wstring Extended(const boost::filesystem::path& path) {
   const std::wstring& given = path.native();
-  if (given.size() < MAX_PATH - 12 || given.rfind(LR"(\\?\)", 0) == 0) return given;
-  std::wstring full(::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
-  const DWORD length =
-      ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length == 0 || length >= full.size()) return given;
-  full.resize(length);
-  if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
-  return LR"(\\?\)" + full;
+  const std::wstring full = WholePath([&given](wchar_t* buffer, std::size_t size) -> std::size_t {
+    const DWORD length =
+        ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(size), buffer, nullptr);
+    // Too small a buffer gets the length it needs, with its terminating zero.
+    return length >= size ? size : length;
+  });
+  return ExtendedLengthForm(given, full);
 }
 
-// The path as the user knows it, without the "\\?\" form.
-std::wstring Plain(std::wstring path) {
-  if (path.rfind(LR"(\\?\UNC\)", 0) == 0) return LR"(\\)" + path.substr(8);
-  if (path.rfind(LR"(\\?\)", 0) == 0) return path.substr(4);
-  return path;
+ErrorNumber SetDeleteDisposition(HANDLE file, bool deleteWhenClosed) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = deleteWhenClosed ? TRUE : FALSE;
+  return ErrorUnless(
+      ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition));
 }
 
-// A name beside the file that no other process picks: the process id and a
-// counter, tried until one is free.
-std::wstring Sibling(const std::wstring& file, unsigned attempt) {
-  return file + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) +
-         L".tmp";
+// What file systems that cannot rename an open file answer.
+bool IsUnsupported(ErrorNumber error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 }  // namespace
@@ -284,29 +284,27 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
                                                      static_cast<DWORD>(buffer.size()), 0);
     if (length == 0) return ::GetLastError();
     if (length < buffer.size()) {
-      *real = Plain(std::wstring(buffer.data(), length));
+      *real = WithoutExtendedPrefix(std::wstring_view(buffer.data(), length));
       return 0;
     }
     buffer.resize(length + 1);
   }
 }
 
-ErrorNumber CreateFileBeside(const boost::filesystem::path& file, boost::filesystem::path* created,
-                             OpenFile* opened) {
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::wstring name = Sibling(file.native(), attempt);
-    const HANDLE handle = ::CreateFileW(Extended(name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      *created = name;
-      *opened = handle;
-      return 0;
-    }
-    const DWORD error = ::GetLastError();
-    if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99) {
-      return error;
-    }
+ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened) {
+  const HANDLE handle = ::CreateFileW(Extended(file).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+  // Deleted by the system, not by us, so that no end of the process, however
+  // abrupt, leaves it behind.
+  const ErrorNumber error = SetDeleteDisposition(handle, true);
+  if (error != 0) {
+    ::CloseHandle(handle);
+    ::DeleteFileW(Extended(file).c_str());
+    return error;
   }
+  *opened = handle;
+  return 0;
 }
 
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
@@ -319,7 +317,33 @@ ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
   return 0;
 }
 
+ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {
+  FILE_BASIC_INFO basic = {};  // Times of 0 stay as they are.
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return ErrorUnless(::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic));
+}
+
 ErrorNumber FlushToDisk(OpenFile file) { return ErrorUnless(::FlushFileBuffers(file)); }
+
+ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to) {
+  const std::wstring target = Extended(to);
+  // The name follows the structure, with its terminating zero, which some
+  // systems read it up to.
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t), 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  ErrorNumber error = SetDeleteDisposition(file, false);
+  if (error != 0) return IsUnsupported(error) ? kErrorNotSupported : error;
+  error = ErrorUnless(::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                                   static_cast<DWORD>(buffer.size())));
+  if (error == 0) return 0;
+  SetDeleteDisposition(file, true);
+  return IsUnsupported(error) ? kErrorNotSupported : error;
+}
+
+ErrorNumber KeepWhenClosed(OpenFile file) { return SetDeleteDisposition(file, false); }
 
 void CloseFile(OpenFile file) { ::CloseHandle(file); }
 

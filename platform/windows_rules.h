@@ -45,6 +45,47 @@ std::wstring WholePath(Fill fill) {
   }
 }
 
+// Whether Windows reads `path` as a device path rather than a file's:
+// "\\.\", "\\?\" or the native "\??\". Win32 takes "/" for either "\" in
+// the first two, though "//?/" is then parsed like "\\.\".
+inline bool IsDevicePath(std::wstring_view path) {
+  const auto slash = [path](std::size_t i) { return path[i] == L'\\' || path[i] == L'/'; };
+  if (path.size() < 4) return false;
+  if (path.substr(0, 4) == LR"(\??\)") return true;
+  return slash(0) && slash(1) && (path[2] == L'.' || path[2] == L'?') && slash(3);
+}
+
+// From this length of a full path on, CreateDirectoryW refuses a folder
+// (MAX_PATH less room for an 8.3 name). Files would go to 260; one limit
+// serves both.
+inline constexpr std::size_t kLongPathFrom = 248;
+
+// The path as the wide file calls take it. `full` is what GetFullPathNameW
+// makes of `given` (every "." and ".." resolved); its length is the one
+// Windows counts, so a short relative name under a deep current folder is
+// long. A long path goes as "\\?\" and `full`, which Windows passes on
+// unparsed, so no "/" may stay in it. A device path, one already in that
+// form, or an empty `full` (the call failed) leaves `given` as it is.
+inline std::wstring ExtendedLengthForm(std::wstring_view given, std::wstring_view full) {
+  if (IsDevicePath(given) || full.size() < kLongPathFrom) return std::wstring(given);
+  std::wstring unparsed(full);
+  std::replace(unparsed.begin(), unparsed.end(), L'/', L'\\');
+  if (unparsed.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + unparsed.substr(2);
+  return LR"(\\?\)" + unparsed;
+}
+
+// The path as the user knows it: "\\?\UNC\server\..." as "\\server\...",
+// "\\?\C:\..." as "C:\...". Other "\\?\" paths (a volume's GUID name) have
+// no such form and stay as they are.
+inline std::wstring WithoutExtendedPrefix(std::wstring_view path) {
+  constexpr std::wstring_view kUnc = LR"(\\?\UNC\)";
+  if (path.substr(0, kUnc.size()) == kUnc) return LR"(\\)" + std::wstring(path.substr(kUnc.size()));
+  if (path.size() >= 7 && path.substr(0, 4) == LR"(\\?\)" && path.substr(5, 2) == LR"(:\)") {
+    return std::wstring(path.substr(4));
+  }
+  return std::wstring(path);
+}
+
 // Win32's values for the elevated restart (platform_win32.cpp checks them
 // against <windows.h>).
 inline constexpr std::uint32_t kComApartmentThreaded = 0x2;

@@ -1,7 +1,8 @@
 #include "settings/settings_format.h"
 
-#include <boost/algorithm/string/trim.hpp>
-#include <boost/range/iterator_range.hpp>
+#include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -15,10 +16,10 @@ constexpr std::string_view kLineEnd = "\r\n";
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The text without its leading and trailing spaces, as a view into it.
-std::string_view Trim(std::string_view text) {
-  const auto trimmed = boost::algorithm::trim_copy_if(
-      boost::make_iterator_range(text.data(), text.data() + text.size()), IsSpace);
-  return {trimmed.begin(), static_cast<std::size_t>(trimmed.size())};
+inline std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 // The text up to the first 0x1A, which ends a file read in text mode.
@@ -55,8 +56,136 @@ std::size_t FormattedLength(const SectionMap& sections) {
 
 }  // namespace
 
+std::size_t NameIndex::Hash(std::string_view name) {
+  // Eight bytes a step, each folded in with a rotation and a multiplication,
+  // then the high bits mixed down into the low ones that pick the slot.
+  // Settings names are short, so the cost per name matters more than the
+  // quality on long or hostile input, which only makes probing longer.
+  constexpr std::uint64_t kFactor = 0x517cc1b727220a95;
+  std::uint64_t hash = name.size();
+  const auto fold = [&hash](std::uint64_t word) {
+    hash = (((hash << 5) | (hash >> 59)) ^ word) * kFactor;
+  };
+  for (; name.size() >= 8; name.remove_prefix(8)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name.data(), 8);
+    fold(word);
+  }
+  std::uint64_t rest = 0;
+  for (const char c : name) rest = (rest << 8) | static_cast<unsigned char>(c);
+  fold(rest);
+  hash ^= hash >> 32;
+  hash ^= hash >> 16;
+  return static_cast<std::size_t>(hash);
+}
+
+void NameIndex::Grow() {
+  std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.position == kEmpty) continue;
+    std::size_t at = slot.hash & mask;
+    while (slots_[at].position != kEmpty) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
+}
+
+KeyMap::KeyMap(std::initializer_list<value_type> entries) {
+  for (const auto& [key, value] : entries) Set(key, value);
+}
+
+KeyMap::KeyMap(const KeyMap& other) : entries_(other.entries_), index_(other.index_) {
+  // All the bytes in one string, and the views moved onto it.
+  std::size_t length = 0;
+  for (const auto& [key, value] : entries_) length += key.size() + value.size();
+  std::string bytes;
+  bytes.reserve(length);
+  for (const auto& [key, value] : entries_) bytes.append(key).append(value);
+  const char* at = Own(std::move(bytes)).data();
+  for (auto& [key, value] : entries_) {
+    key = {at, key.size()};
+    at += key.size();
+    value = {at, value.size()};
+    at += value.size();
+  }
+}
+
+KeyMap& KeyMap::operator=(KeyMap other) noexcept {
+  entries_.swap(other.entries_);
+  owned_.swap(other.owned_);
+  std::swap(index_, other.index_);
+  return *this;
+}
+
+void KeyMap::Set(std::string_view key, std::string_view value) {
+  const std::optional<std::size_t> position =
+      index_.Find(key, [this](std::size_t at) { return entries_[at].first; });
+  if (position) {
+    entries_[*position].second = Own(std::string(value));
+    return;
+  }
+  const std::string_view bytes = Own(std::string(key).append(value));
+  SetView(bytes.substr(0, key.size()), bytes.substr(key.size()));
+}
+
+std::optional<std::string_view> KeyMap::Find(std::string_view key) const {
+  const std::optional<std::size_t> position =
+      index_.Find(key, [this](std::size_t at) { return entries_[at].first; });
+  if (!position) return std::nullopt;
+  return entries_[*position].second;
+}
+
+void KeyMap::SetView(std::string_view key, std::string_view value) {
+  const std::size_t position =
+      index_.Insert(key, entries_.size(), [this](std::size_t at) { return entries_[at].first; });
+  if (position == entries_.size()) {
+    entries_.emplace_back(key, value);
+  } else {
+    entries_[position].second = value;
+  }
+}
+
+std::string_view KeyMap::Own(std::string bytes) {
+  owned_.push_front(std::move(bytes));
+  return owned_.front();
+}
+
+SectionMap::SectionMap(const SectionMap& other)
+    : sections_(other.sections_), index_(other.index_) {}
+
+SectionMap& SectionMap::operator=(SectionMap other) noexcept {
+  sections_.swap(other.sections_);
+  std::swap(index_, other.index_);
+  texts_.swap(other.texts_);
+  return *this;
+}
+
+SectionMap::SectionMap(std::initializer_list<value_type> sections) {
+  for (const auto& [name, keys] : sections) {
+    KeyMap& section = (*this)[name];
+    for (const auto& [key, value] : keys) section.Set(key, value);
+  }
+}
+
+KeyMap& SectionMap::operator[](std::string_view name) {
+  const std::size_t position = index_.Insert(name, sections_.size(), [this](std::size_t at) {
+    return std::string_view(sections_[at].first);
+  });
+  if (position == sections_.size()) sections_.emplace_back(std::string(name), KeyMap());
+  return sections_[position].second;
+}
+
+const KeyMap* SectionMap::Find(std::string_view name) const {
+  const std::optional<std::size_t> position =
+      index_.Find(name, [this](std::size_t at) { return std::string_view(sections_[at].first); });
+  return position ? &sections_[*position].second : nullptr;
+}
+
 void ParseSections(std::string_view text, SectionMap& sections) {
   text = WithoutByteOrderMark(UpToEndOfFileMark(text));
+  sections.texts_.emplace_front(text);
+  text = sections.texts_.front();
   KeyMap* current = nullptr;  // No section header seen yet.
   while (!text.empty()) {
     // Trimming also drops the CR of a CR LF line end.
@@ -68,7 +197,7 @@ void ParseSections(std::string_view text, SectionMap& sections) {
 
     // A [section] line; one without its closing bracket is ignored.
     if (line.front() == '[') {
-      if (line.back() == ']') current = &sections[std::string(line.substr(1, line.size() - 2))];
+      if (line.back() == ']') current = &sections[line.substr(1, line.size() - 2)];
       continue;
     }
 
@@ -76,20 +205,31 @@ void ParseSections(std::string_view text, SectionMap& sections) {
     // key is ignored. Only the first "=" splits, so values may hold more.
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos || equals == 0) continue;
-    const std::string_view value = Trim(line.substr(equals + 1));
-    (*current)[std::string(Trim(line.substr(0, equals)))].assign(value.data(), value.size());
+    current->SetView(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
   }
 }
 
 std::string FormatSections(const SectionMap& sections) {
-  std::string text;
-  text.reserve(FormattedLength(sections));
+  // Written through a cursor into text of the final length: appending piece
+  // by piece costs more than the copying itself.
+  std::string text(FormattedLength(sections), '\0');
+  char* out = text.data();
+  const auto put = [&out](std::string_view piece) {
+    std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  };
   for (const auto& [name, keys] : sections) {
-    text.append("[").append(name).append("]").append(kLineEnd);
+    put("[");
+    put(name);
+    put("]");
+    put(kLineEnd);
     for (const auto& [key, value] : keys) {
-      text.append(key).append(" = ").append(value).append(kLineEnd);
+      put(key);
+      put(" = ");
+      put(value);
+      put(kLineEnd);
     }
-    text.append(kLineEnd);
+    put(kLineEnd);
   }
   return text;
 }

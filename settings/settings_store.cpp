@@ -1,6 +1,8 @@
 #include "settings/settings_store.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <string>
 #include <utility>
 
 #include <boost/filesystem/exception.hpp>
@@ -11,12 +13,18 @@ using platform::ErrorNumber;
 
 namespace {
 
-// A scanner or indexer often opens a file the moment it has been written,
-// and while it looks, the file cannot be renamed. Such a look lasts moments,
-// so the rename is tried again for up to two seconds before the save takes a
-// weaker road.
-constexpr unsigned kRenameRetryMilliseconds = 10;
-constexpr unsigned kRenameRetries = 200;
+// How long a save may wait, all told, for a file that something holds for a
+// moment: a scanner or an indexer often opens a file the moment it has been
+// written, and while it looks, the file cannot be replaced. Such a look lasts
+// moments, so a refused rename is tried again every step until the deadline
+// before the save takes a weaker road. The launcher keeps the simulator
+// suspended meanwhile, so the deadline runs on the clock, not on a count of
+// tries, whose length depends on the system's timer.
+constexpr std::uint64_t kSaveDeadlineMilliseconds = 2000;
+constexpr unsigned kRetryStepMilliseconds = 10;
+
+// Names tried for a new file beside the same file by one process.
+constexpr unsigned kTemporaryNamesPerProcess = 100;
 
 // What a rewrite keeps of the old file: its owner's marks, not the read-only
 // one (such a file is never written) nor what tells its kind.
@@ -51,7 +59,15 @@ std::uint32_t AttributesOf(const fs::path& file) {
   return platform::GetAttributes(file, &attributes) == 0 ? attributes : 0;
 }
 
-// True for a name CreateFileBeside gives beside `file`: "<file>.<n>-<n>.tmp".
+// The temporary files beside `file` are named "<file>.<process id>-<n>.tmp":
+// unique among the processes running, and told apart from everything else
+// in the folder by IsTemporaryNameOf.
+fs::path TemporaryName(const fs::path& file, std::uint32_t process, unsigned attempt) {
+  fs::path name = file;
+  name += "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+  return name;
+}
+
 bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string_type& file) {
   using String = fs::path::string_type;
   const String tail = {'.', 't', 'm', 'p'};
@@ -70,17 +86,19 @@ bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string
          isNumber(numbers.substr(dash + 1));
 }
 
-// Deletes the temporary files that a save killed part way left beside
-// `file`: plain files of exactly that naming only, never a folder or a link.
-// A link is told by where it leads too, as some systems show a link to a
-// file as a plain file (and deleting it there deletes what it names). Only
-// under the session lock, while no other launcher is saving.
-void RemoveLeftoversOf(const fs::path& file) {
+// Deletes the temporary files that a save cut short left beside `file`:
+// plain files of exactly that naming only, never a folder or a link. A link
+// is told by where it leads too, as some systems show a link to a file as a
+// plain file (and deleting it there deletes what it names). Only under the
+// session lock, while no other launcher is saving. True when there was one:
+// a save was cut short, by a power cut, or during a rewrite in place.
+bool RemoveLeftoversOf(const fs::path& file) {
   const fs::path folder = file.parent_path();
   std::vector<platform::FolderEntry> entries;
-  if (platform::ListFolder(folder, &entries) != 0) return;
+  if (platform::ListFolder(folder, &entries) != 0) return false;
   fs::path realFolder;
-  if (platform::RealLocation(folder, &realFolder) != 0) return;
+  if (platform::RealLocation(folder, &realFolder) != 0) return false;
+  bool found = false;
   const std::uint32_t notPlain = platform::kAttributeDirectory | platform::kAttributeLink;
   for (const platform::FolderEntry& entry : entries) {
     if ((entry.attributes & notPlain) != 0 ||
@@ -91,46 +109,116 @@ void RemoveLeftoversOf(const fs::path& file) {
     if (platform::RealLocation(folder / entry.name, &real) == 0 &&
         real == realFolder / entry.name) {
       platform::RemoveFile(folder / entry.name);
+      found = true;
     }
   }
+  return found;
 }
 
-// The bytes, whole and on the disk, in a new file beside `file`; `created`
-// names it, or is empty when none was made.
-ErrorNumber WriteFileBeside(const fs::path& file, std::string_view bytes, fs::path* created) {
+bool IsTaken(ErrorNumber error) {
+  return error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists;
+}
+
+// A new file beside the one it is to replace, open from its creation to its
+// rename, so that no scanner gets hold of it in between, and deleted by the
+// system should the launcher end before the rename.
+struct NewFile {
+  fs::path path;
   platform::OpenFile opened = nullptr;
-  ErrorNumber error = platform::CreateFileBeside(file, created, &opened);
+};
+
+// The bytes in a new file beside `file`, with the marks, on the disk.
+ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint32_t marks,
+                         NewFile* created) {
+  ErrorNumber error = 0;
+  for (unsigned attempt = 0; attempt < kTemporaryNamesPerProcess; ++attempt) {
+    const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
+    error = platform::CreateNewFile(name, &created->opened);
+    if (error == 0) {
+      created->path = name;
+      break;
+    }
+    if (!IsTaken(error)) return error;
+  }
   if (error != 0) return error;
-  error = platform::WriteToFile(opened, bytes);
-  if (error == 0) error = platform::FlushToDisk(opened);
-  platform::CloseFile(opened);
+  error = platform::WriteToFile(created->opened, bytes);
+  if (error == 0 && marks != 0) error = platform::SetOpenFileAttributes(created->opened, marks);
+  if (error == 0) error = platform::FlushToDisk(created->opened);
   return error;
 }
 
-ErrorNumber RenameOverPatiently(const fs::path& from, const fs::path& to) {
-  for (unsigned retry = 0;; ++retry) {
-    const ErrorNumber error = platform::RenameOver(from, to);
-    if (error == 0 || !IsHeld(error) || retry == kRenameRetries) return error;
-    platform::Sleep(kRenameRetryMilliseconds);
+// True when the rename failed only because something holds a file for the
+// moment: a sharing violation, or access denied while one of them is held
+// open (access denied also means a read-only file or no permission, which
+// waiting does not mend).
+bool IsMomentaryHold(ErrorNumber error, std::initializer_list<fs::path> files) {
+  if (error == platform::kErrorSharingViolation) return true;
+  return error == platform::kErrorAccessDenied &&
+         std::any_of(files.begin(), files.end(), [](const fs::path& file) {
+           return platform::CheckNotHeldOpen(file) == platform::kErrorSharingViolation;
+         });
+}
+
+// Runs `rename` until it succeeds, fails for another reason than a momentary
+// hold on `files`, or the deadline has passed.
+template <typename Rename>
+ErrorNumber RenameBefore(std::uint64_t deadline, std::initializer_list<fs::path> files,
+                         const Rename& rename) {
+  for (;;) {
+    const ErrorNumber error = rename();
+    if (error == 0 || platform::Milliseconds() >= deadline || !IsMomentaryHold(error, files)) {
+      return error;
+    }
+    platform::Sleep(kRetryStepMilliseconds);
   }
 }
 
-// Whatever failed, no new file stays behind.
-void RemoveUnlessSaved(const fs::path& created, ErrorNumber error) {
-  if (error != 0 && !created.empty()) platform::RemoveFile(created);
+// Renames the new file over `target`, trying a refusal again until the
+// deadline. Where the file system cannot rename an open file, the file is
+// kept, closed (`created.opened` then null) and renamed by name.
+ErrorNumber RenameOver(NewFile& created, const fs::path& target, std::uint64_t deadline) {
+  ErrorNumber error = RenameBefore(
+      deadline, {target}, [&] { return platform::RenameOpenFileOver(created.opened, target); });
+  if (error != platform::kErrorNotSupported) return error;
+  error = platform::KeepWhenClosed(created.opened);
+  platform::CloseFile(created.opened);
+  created.opened = nullptr;
+  if (error != 0) return error;
+  error = RenameBefore(deadline, {created.path, target},
+                       [&] { return platform::RenameOver(created.path, target); });
+  if (error != 0) platform::RemoveFile(created.path);
+  return error;
+}
+
+// Closes the new file, which the system then deletes unless it was renamed.
+void Close(NewFile& created) {
+  if (created.opened != nullptr) platform::CloseFile(created.opened);
+  created.opened = nullptr;
+}
+
+// Rewrites the file where it stands. The new file stays beside it, complete,
+// until the rewrite is done, so that the next launch knows a rewrite cut
+// short by its leftover (see RemoveLeftoversOf).
+ErrorNumber RewriteInPlaceBeside(NewFile& created, const fs::path& target, std::string_view text) {
+  if (created.opened != nullptr) platform::KeepWhenClosed(created.opened);
+  Close(created);
+  const ErrorNumber error = platform::RewriteInPlace(target, text);
+  platform::RemoveFile(created.path);
+  return error;
 }
 
 // The backup takes the bytes by the same road as the file: complete and on
 // the disk under a new name before one rename replaces the old backup, so a
-// failure leaves the old backup as it was. A folder or a read-only file at
-// the backup's name is left alone. Failures do not concern the caller.
+// failure leaves the old backup as it was. It is tried once: a backup held
+// by another program is left as it was rather than waited for. A folder or a
+// read-only file at the backup's name is left alone. Failures do not concern
+// the caller.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
   const std::uint32_t untouchable = platform::kAttributeDirectory | platform::kAttributeReadOnly;
   if ((AttributesOf(backup) & untouchable) != 0) return;
-  fs::path created;
-  ErrorNumber error = WriteFileBeside(backup, bytes, &created);
-  if (error == 0) error = RenameOverPatiently(created, backup);
-  RemoveUnlessSaved(created, error);
+  NewFile created;
+  if (WriteNewFile(backup, bytes, 0, &created) == 0) RenameOver(created, backup, 0);
+  Close(created);
 }
 
 }  // namespace
@@ -158,7 +246,7 @@ SettingsStore::~SettingsStore() {
 void SettingsStore::SetValue(const std::string& section, const std::string& key,
                              const std::string& value) {
   const std::lock_guard<std::mutex> held(lock);
-  sections[section][key] = value;
+  sections[section].Set(key, value);
   WriteFile();
 }
 
@@ -179,19 +267,23 @@ void SettingsStore::WriteFile() {
   }
   fs::path target;
   if (platform::RealLocation(path, &target) != 0) target = path;
-  // A rename may replace a read-only file, and root may write one regardless;
-  // the user's mark keeps it as it is everywhere.
+  // Root may write a read-only file regardless; the user's mark keeps it as
+  // it is everywhere.
   const std::uint32_t attributes = AttributesOf(target);
   if (attributes & platform::kAttributeReadOnly) {
     ThrowFor("The settings file cannot be written", path, platform::kErrorFileReadOnly);
   }
+  // Only a file that was read whole is backed up, so a backup is never
+  // replaced by anything but a complete earlier version. A save cut short
+  // may have left the file torn, so then the backup stays as it was.
+  bool backUp = readError == 0;
   if (!leftoversRemoved) {
-    RemoveLeftoversOf(target);
+    backUp &= !RemoveLeftoversOf(target);
     RemoveLeftoversOf(backupPath);
     leftoversRemoved = true;
   }
   std::string text = FormatSections(sections);
-  const ErrorNumber error = Save(target, text, attributes & kKeptAttributes);
+  const ErrorNumber error = Save(target, text, attributes & kKeptAttributes, backUp);
   if (error != 0) ThrowFor("The settings file could not be written", path, error);
   // From now on the file holds this store's content, which the next write
   // backs up.
@@ -200,29 +292,25 @@ void SettingsStore::WriteFile() {
 }
 
 ErrorNumber SettingsStore::Save(const fs::path& target, std::string_view text,
-                                std::uint32_t keptAttributes) {
-  // Only a file that was read whole is backed up, so a backup is never
-  // replaced by anything but a complete earlier version.
+                                std::uint32_t keptAttributes, bool backUp) {
+  const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
   const bool hadFile = readError == 0;
-  // Held open without delete sharing (by the simulator, an editor): no rename
-  // can succeed, so the file is rewritten where it stands, under the lock.
-  if (hadFile && platform::CheckNotHeldOpen(target) == platform::kErrorSharingViolation) {
-    ReplaceBackup(backupPath, fileBytes);
-    return platform::RewriteInPlace(target, text);
-  }
-  fs::path created;
-  ErrorNumber error = WriteFileBeside(target, text, &created);
-  if (error == 0 && keptAttributes != 0) {
-    error = platform::SetAttributes(created, keptAttributes);
+  NewFile created;
+  ErrorNumber error = WriteNewFile(target, text, keptAttributes, &created);
+  if (error != 0) {
+    Close(created);
+    return error;
   }
   // The backup is replaced only once the new content is safely on the disk.
-  if (error == 0 && hadFile) ReplaceBackup(backupPath, fileBytes);
-  bool renameRefused = false;
-  if (error == 0) {
-    error = RenameOverPatiently(created, target);
-    renameRefused = IsHeld(error);
+  if (backUp) ReplaceBackup(backupPath, fileBytes);
+  // Held open without delete sharing (by the simulator, an editor), the file
+  // cannot be replaced, and one held for longer than the deadline is taken
+  // as such: it is rewritten where it stands, under the lock.
+  if (hadFile && platform::CheckNotHeldOpen(target) == platform::kErrorSharingViolation) {
+    return RewriteInPlaceBeside(created, target, text);
   }
-  RemoveUnlessSaved(created, error);
-  if (hadFile && renameRefused) return platform::RewriteInPlace(target, text);
+  error = RenameOver(created, target, deadline);
+  if (hadFile && IsHeld(error)) return RewriteInPlaceBeside(created, target, text);
+  Close(created);
   return error;
 }

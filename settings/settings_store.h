@@ -5,11 +5,13 @@
 // and the backup beside it, the same path with ".bak" appended.
 //
 // What it guarantees:
-// - Stores of the same name are serialised across the user's processes: a
-//   store takes a session-wide lock of its name before it loads the file and
-//   holds it until it is destroyed, so launches started together never mix
-//   their reads and writes. The wait is bounded; a store that could not take
-//   the lock in time loads the file but never writes it or its backup.
+// - Stores of the same name are serialised across the user's processes in
+//   one logon session (not across sessions: fast user switching, a remote
+//   desktop): a store takes a session-wide lock of its name before it loads
+//   the file and holds it until it is destroyed, so launches started together
+//   never mix their reads and writes. A store that could not take the lock
+//   within kLockWaitMilliseconds loads the file but never writes it or its
+//   backup.
 // - Construction creates the folder when missing and loads the file into
 //   memory. A missing file gives an empty store; a folder that cannot be
 //   created throws boost::filesystem::filesystem_error.
@@ -17,38 +19,57 @@
 //   sharing, a read error, a folder in its place) is never replaced: nothing
 //   of it or of its backup changes. Neither does a file marked read-only.
 // - SetValue stores the value in memory and rewrites the whole file at once,
-//   even when nothing changed. When the value could not be written (no lock,
+//   even when nothing changed, keeping the order of the file's sections and
+//   keys: a new key goes to the end of its section, a new section to the end
+//   of the file, and a file in the writer's form that already held the value
+//   is rewritten byte for byte. When the value could not be written (no lock,
 //   the file unreadable, read-only or held, a full disk) it throws
 //   boost::filesystem::filesystem_error naming the file and the reason; the
 //   value stays set in memory and the next SetValue tries again.
 // - The new content goes to a newly created, uniquely named file beside the
-//   file's real location (a link at the path is followed, so the link stays),
-//   is flushed to disk, is given the file's hidden, system, archive and
-//   not-indexed marks, and then replaces the file by one rename. Whoever
-//   reads the file meanwhile finds the previous content or the new one,
-//   whole, never no file. The file thereby takes the permissions that every
-//   new file in its folder gets, not those the old file had. A rename
-//   refused because something holds the new file for a moment (a scanner, an
-//   indexer) is tried again for up to two seconds.
+//   file's real location (a link at the path is followed, so the link stays;
+//   a link whose target is missing is replaced by a plain file). That file
+//   is shared with no other program and stays open until it replaces the
+//   file by one rename: written, given the file's hidden, system, archive and
+//   not-indexed marks, flushed to the disk, renamed. Whoever reads the file
+//   meanwhile finds the previous content or the new one, whole, never no
+//   file. The file thereby takes the permissions that every new file in its
+//   folder gets, not those the old file had.
 // - Before that rename, once the new content is on disk, the backup is
 //   replaced by the file's content as this store read it (or last wrote it),
-//   by the same road: a new file, flushed, renamed over the backup. A failure
-//   there leaves the old backup as it was and does not stop the write. There
-//   is no backup without a file read whole, so an existing backup is then
-//   left alone; so is a folder or a read-only file at the backup's name.
-// - A write that fails or is cut short by the launcher's end leaves the file
-//   and the backup whole, each the previous or the new version. The first
-//   write of a store deletes the temporary files that such a cut left beside
-//   the file and the backup: plain files of exactly their naming, never a
-//   link or a folder, under the lock, so never another launcher's.
-// - After a system crash: a rename that had returned is on disk, with the
-//   content it brought. One that had not returned may be lost, and then the
-//   file holds its previous content, whole. The same holds for the backup.
-// - Where another program holds the file open in a way that forbids replacing
-//   it, the backup is replaced as above and the file is rewritten in place
-//   instead (under the lock, so no other launcher reads it meanwhile). Only
-//   that rewrite, cut short by a crash or a full disk, can leave the file
-//   partly written; the backup then holds the previous version.
+//   by the same road. This is tried once: a failure, a backup held open by
+//   another program included, leaves the old backup as it was and does not
+//   stop the write. There is no backup without a file read whole, so an
+//   existing backup is then left alone; so is a folder or a read-only file at
+//   the backup's name, and so is the backup after a save cut short (see
+//   below), as the file may then be torn.
+// - Waiting: a rename refused because something holds the file for a moment
+//   (a sharing violation, or access denied while the file is held open) is
+//   tried again every 10 ms until two seconds after the save began; then the
+//   file is rewritten in place, as below. So SetValue waits at most
+//   kLockWaitMilliseconds for the lock (in the constructor), plus two seconds
+//   and one timer tick, plus what the disk itself takes to write and flush
+//   the file and the backup.
+// - A write that fails leaves the file and the backup whole, each the
+//   previous or the new version. So does a launcher's end at any moment of a
+//   write, however abrupt: the system deletes the new files, which were never
+//   shared. A power cut may leave them; the first write of a store deletes
+//   such temporary files beside the file and the backup: plain files of
+//   exactly their naming, never a link or a folder, under the lock, so never
+//   another launcher's.
+// - After a system crash: each new file was flushed before its rename.
+//   Windows does not promise that a rename is on the disk when it returns;
+//   the file system's journal keeps it whole, so the file and the backup
+//   each hold their previous content or the new one, whole; which one is not
+//   specified.
+// - Where another program holds the file open in a way that forbids
+//   replacing it, or keeps it from being replaced for two seconds, the backup
+//   is replaced as above and the file is rewritten in place instead (under
+//   the lock, so no other launcher reads it meanwhile). That rewrite, cut
+//   short by the launcher's end, a crash or a full disk, can leave the file
+//   partly written. The backup then holds the previous version, and the new
+//   file, kept beside the file until the rewrite is done, tells the next
+//   write not to replace it.
 // - Destruction writes nothing. Changes made by other programs after
 //   construction are overwritten by the next SetValue.
 // - SetValue calls on one store may come from several threads. Construction,
@@ -92,9 +113,10 @@ class SettingsStore {
 
  private:
   void WriteFile();
-  // Gives the file at its real location the text; 0 or why it failed.
+  // Gives the file at its real location the text, and the backup the file's
+  // content when `backUp`; 0 or why the file could not have it.
   platform::ErrorNumber Save(const boost::filesystem::path& target, std::string_view text,
-                             std::uint32_t keptAttributes);
+                             std::uint32_t keptAttributes, bool backUp);
 
   SectionMap sections;
   boost::filesystem::path path;

@@ -21,6 +21,7 @@ Script script;
 std::vector<std::string> calls;
 std::vector<std::string> fileCalls;
 int heldLocks = 0;
+std::uint64_t clock = 0;
 
 namespace {
 
@@ -30,6 +31,16 @@ struct FileCallFailure {
   int times;  // 0: every time.
 };
 std::vector<FileCallFailure> failures;
+
+// File calls left before the process ends (negative: it does not), and how.
+int callsBeforeEnd = -1;
+End ending = End::Killed;
+bool ended = false;
+// Whether the process ends during the call being made: a write then does
+// half of its work.
+bool endingNow = false;
+// What a call answers once the process has ended.
+constexpr platform::ErrorNumber kEnded = 1117;  // ERROR_IO_DEVICE
 
 void Record(const std::string& call) {
   if (script.onCall) script.onCall(call);
@@ -42,9 +53,30 @@ void FailFileCall(const std::string& linePrefix, platform::ErrorNumber error, in
   failures.push_back({linePrefix, error, times});
 }
 
+void EndProcessAfter(int fileCalls, End how) {
+  callsBeforeEnd = fileCalls;
+  ending = how;
+}
+
+// Closes every file still open, as the system does when a process ends:
+// `deleting` new files not yet kept, or none.
+void CloseOpenFiles(bool deleting);
+
+void EndProcess() {
+  ended = true;
+  if (ending == End::Killed) {
+    CloseOpenFiles(true);
+    heldLocks = 0;
+  }
+}
+
 // Records a file call; the error a test scripted for it, else 0.
 platform::ErrorNumber RecordFileCall(const std::string& line) {
-  fileCalls.push_back(line);
+  endingNow = callsBeforeEnd == 0 && !ended;
+  if (endingNow) EndProcess();
+  fileCalls.push_back(ended ? line + " <ended>" : line);
+  if (ended) return kEnded;
+  if (callsBeforeEnd > 0) --callsBeforeEnd;
   for (FileCallFailure& failure : failures) {
     if (line.rfind(failure.linePrefix, 0) != 0 || failure.times < 0) continue;
     if (failure.times > 0 && --failure.times == 0) failure.times = -1;
@@ -60,6 +92,10 @@ void Reset(const boost::filesystem::path& appData) {
   fileCalls.clear();
   failures.clear();
   heldLocks = 0;
+  clock = 0;
+  callsBeforeEnd = -1;
+  ended = false;
+  CloseOpenFiles(false);
 }
 
 }  // namespace recording
@@ -69,7 +105,14 @@ namespace platform {
 using recording::Record;
 using recording::script;
 
-void Sleep(unsigned milliseconds) { Record("Sleep " + std::to_string(milliseconds)); }
+void Sleep(unsigned milliseconds) {
+  Record("Sleep " + std::to_string(milliseconds));
+  recording::clock += (milliseconds + script.timerTick - 1) / script.timerTick * script.timerTick;
+}
+
+std::uint64_t Milliseconds() { return recording::clock; }
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 void RestrictDllSearchToSystemFolder() { Record("RestrictDllSearchToSystemFolder"); }
 
@@ -127,11 +170,13 @@ ErrorNumber RoamingAppDataFolder(boost::filesystem::path* folder) {
   return 0;
 }
 
-ErrorNumber AcquireSessionLock(const std::string& name, unsigned /*timeoutMilliseconds*/,
+ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
                                SessionLock* held) {
   if (const ErrorNumber error = recording::RecordFileCall("AcquireSessionLock " + name)) {
     return error;
   }
+  recording::clock += std::min(script.lockHeldMilliseconds, timeoutMilliseconds);
+  if (script.lockHeldMilliseconds > timeoutMilliseconds) return kErrorWaitTimeout;
   static int lock;
   *held = &lock;
   ++recording::heldLocks;
@@ -139,8 +184,7 @@ ErrorNumber AcquireSessionLock(const std::string& name, unsigned /*timeoutMillis
 }
 
 void ReleaseSessionLock(SessionLock /*held*/) {
-  recording::RecordFileCall("ReleaseSessionLock");
-  --recording::heldLocks;
+  if (recording::RecordFileCall("ReleaseSessionLock") == 0) --recording::heldLocks;
 }
 
 }  // namespace platform
@@ -165,7 +209,7 @@ platform::ErrorNumber FromErrno(int error) {
     case ENOTDIR:
       return platform::kErrorPathNotFound;
     case EEXIST:
-      return 183;  // ERROR_ALREADY_EXISTS
+      return platform::kErrorAlreadyExists;
     case ENOSPC:
       return 112;  // ERROR_DISK_FULL
     case EBUSY:
@@ -179,9 +223,34 @@ platform::ErrorNumber Checked(bool succeeded) { return succeeded ? 0 : FromErrno
 
 std::string NameOf(const fs::path& file) { return file.filename().string(); }
 
-// The descriptor behind an OpenFile, and the name it was created under.
-std::map<platform::OpenFile, std::pair<int, std::string>> openFiles;
-int nextOpenFile = 0;
+// What stands behind an OpenFile.
+struct Opened {
+  int descriptor;
+  fs::path path;
+  bool deleteWhenClosed;
+};
+std::map<platform::OpenFile, Opened> openFiles;
+std::uintptr_t nextOpenFile = 0;
+
+// The file behind the handle; one that the process's end closed stands for
+// nothing any more.
+Opened& OpenedAs(platform::OpenFile file) {
+  static Opened closed;
+  const auto found = openFiles.find(file);
+  if (found != openFiles.end()) return found->second;
+  closed = {-1, "<closed>", false};
+  return closed;
+}
+
+void Close(platform::OpenFile file) {
+  const Opened& opened = OpenedAs(file);
+  ::close(opened.descriptor);
+  if (opened.deleteWhenClosed) {
+    ::unlink(opened.path.c_str());
+    marks.erase(opened.path.string());
+  }
+  openFiles.erase(file);
+}
 
 bool WriteAll(int descriptor, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -255,42 +324,67 @@ ErrorNumber RealLocation(const fs::path& file, fs::path* real) {
   return failed ? FromErrno(failed.value()) : 0;
 }
 
-ErrorNumber CreateFileBeside(const fs::path& file, fs::path* created, OpenFile* opened) {
-  if (const ErrorNumber error = RecordFileCall("CreateFileBeside " + NameOf(file))) return error;
-  for (unsigned attempt = 0;; ++attempt) {
-    fs::path name = file;
-    name += "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-    const int descriptor =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (descriptor >= 0) {
-      *created = name;
-      *opened = &++nextOpenFile;
-      openFiles[*opened] = {descriptor, NameOf(name)};
-      return 0;
-    }
-    if (errno != EEXIST || attempt == 99) return FromErrno(errno);
-  }
+ErrorNumber CreateNewFile(const fs::path& file, OpenFile* opened) {
+  if (const ErrorNumber error = RecordFileCall("CreateNewFile " + NameOf(file))) return error;
+  const int descriptor =
+      ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (descriptor < 0) return errno == EEXIST ? platform::kErrorFileExists : FromErrno(errno);
+  *opened = reinterpret_cast<OpenFile>(static_cast<std::uintptr_t>(++nextOpenFile));
+  openFiles[*opened] = {descriptor, file, true};
+  return 0;
 }
 
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
-  const auto& [descriptor, name] = openFiles.at(file);
-  if (const ErrorNumber error = RecordFileCall("WriteToFile " + name)) {
-    WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));  // Part of it, as a full disk does.
+  const Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(opened.path))) {
+    if (error != recording::kEnded || recording::endingNow) {
+      WriteAll(opened.descriptor, bytes.substr(0, bytes.size() / 2));
+    }
     return error;
   }
-  return Checked(WriteAll(descriptor, bytes));
+  return Checked(WriteAll(opened.descriptor, bytes));
+}
+
+ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {
+  const Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error = RecordFileCall("SetOpenFileAttributes " + NameOf(opened.path))) {
+    return error;
+  }
+  marks[opened.path.string()] = attributes & kMarks;
+  return 0;
 }
 
 ErrorNumber FlushToDisk(OpenFile file) {
-  const auto& [descriptor, name] = openFiles.at(file);
-  if (const ErrorNumber error = RecordFileCall("FlushToDisk " + name)) return error;
-  return Checked(::fsync(descriptor) == 0);
+  const Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error = RecordFileCall("FlushToDisk " + NameOf(opened.path))) return error;
+  return Checked(::fsync(opened.descriptor) == 0);
+}
+
+ErrorNumber RenameOpenFileOver(OpenFile file, const fs::path& to) {
+  Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error =
+          RecordFileCall("RenameOpenFileOver " + NameOf(opened.path) + " -> " + NameOf(to))) {
+    return error;
+  }
+  if (::rename(opened.path.c_str(), to.c_str()) != 0) return FromErrno(errno);
+  marks[to.string()] = marks[opened.path.string()];
+  marks.erase(opened.path.string());
+  opened.path = to;
+  opened.deleteWhenClosed = false;
+  return 0;
+}
+
+ErrorNumber KeepWhenClosed(OpenFile file) {
+  Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error = RecordFileCall("KeepWhenClosed " + NameOf(opened.path))) {
+    return error;
+  }
+  opened.deleteWhenClosed = false;
+  return 0;
 }
 
 void CloseFile(OpenFile file) {
-  RecordFileCall("CloseFile " + openFiles.at(file).second);
-  ::close(openFiles.at(file).first);
-  openFiles.erase(file);
+  if (RecordFileCall("CloseFile " + NameOf(OpenedAs(file).path)) == 0) Close(file);
 }
 
 ErrorNumber RenameOver(const fs::path& from, const fs::path& to) {
@@ -316,8 +410,14 @@ ErrorNumber CheckNotHeldOpen(const fs::path& file) {
 }
 
 ErrorNumber RewriteInPlace(const fs::path& file, std::string_view bytes) {
-  if (const ErrorNumber error = RecordFileCall("RewriteInPlace " + NameOf(file))) return error;
+  const ErrorNumber scripted = RecordFileCall("RewriteInPlace " + NameOf(file));
+  if (scripted == recording::kEnded && !recording::endingNow) return scripted;
   const int descriptor = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  if (scripted != 0) {
+    if (descriptor >= 0) WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));
+    ::close(descriptor);
+    return scripted;
+  }
   if (descriptor < 0) return FromErrno(errno);
   const bool written = WriteAll(descriptor, bytes) &&
                        ::ftruncate(descriptor, static_cast<off_t>(bytes.size())) == 0 &&
@@ -343,3 +443,12 @@ ErrorNumber ListFolder(const fs::path& folder, std::vector<FolderEntry>* entries
 }
 
 }  // namespace platform
+
+namespace recording {
+
+void CloseOpenFiles(bool deleting) {
+  for (auto& [file, opened] : openFiles) opened.deleteWhenClosed &= deleting;
+  while (!openFiles.empty()) Close(openFiles.begin()->first);
+}
+
+}  // namespace recording

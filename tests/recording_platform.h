@@ -17,15 +17,22 @@
 // apart in `fileCalls`, e.g.
 //   AcquireSessionLock Cirrovane XR settings store settings
 //   ReadWholeFile <file name>
-//   CreateFileBeside <file name>
+//   CreateNewFile <file name>
 //   WriteToFile <created name>
 //   FlushToDisk <created name>
-//   RenameOver <from name> -> <to name>
+//   RenameOpenFileOver <created name> -> <to name>
 //   ReleaseSessionLock
 // A test makes any of them fail with FailFileCall, before it changes
-// anything; the stand-in itself decides nothing.
+// anything (a write or a rewrite in place does half of its work first, as on
+// a full disk); the stand-in itself decides nothing. A new file goes when it
+// is closed before it was renamed or kept, as Windows deletes it.
+//
+// Time: the clock (Milliseconds) stands still but for Sleep, which moves it
+// on by the time asked, rounded up to the script's timer tick, and for a lock
+// that another process holds for a while.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,7 +52,21 @@ struct Script {
   // Called with each call's line before it is recorded, e.g. to look at the
   // files at the moment the simulator is resumed.
   std::function<void(const std::string&)> onCall;
+  unsigned timerTick = 1;  // Windows' default is 15.6 ms.
+  // How long another process holds each session lock.
+  unsigned lockHeldMilliseconds = 0;
 };
+
+// How the process ends part way.
+enum class End {
+  Killed,    // Open files are closed, and new ones not yet kept go.
+  PowerCut,  // Nothing more happens to any file.
+};
+
+// Ends the process when `fileCalls` more file calls have been performed: a
+// write then under way does half of its work, and every later call is
+// recorded, changes nothing and fails.
+void EndProcessAfter(int fileCalls, End how);
 
 // Fails the next `times` file calls whose line starts with `linePrefix`
 // with the error (every one when times is 0).
@@ -56,6 +77,7 @@ extern std::vector<std::string> calls;
 extern std::vector<std::string> fileCalls;
 // Session locks taken and not yet released.
 extern int heldLocks;
+extern std::uint64_t clock;
 
 // Records a file call's line; the error a test scripted for it, else 0.
 platform::ErrorNumber RecordFileCall(const std::string& line);

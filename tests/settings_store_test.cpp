@@ -75,16 +75,31 @@ TEST_F(SettingsStoreOnDisk, SettingTheSameKeyTwiceKeepsTheSecondValue) {
   EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
 }
 
-TEST_F(SettingsStoreOnDisk, RewriteKeepsRecognisedSettingsAndDropsTheRest) {
+TEST_F(SettingsStoreOnDisk, RewriteKeepsRecognisedSettingsInTheirOrderAndDropsTheRest) {
   fs::create_directories(File().parent_path());
   WriteFile(File(), "# saved by hand\r\n[Loading]\r\nForceVRMode=0\r\n[Audio]\r\nVolume = 80\r\n");
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n");
+}
 
-  SectionMap reloaded;
-  ParseSections(ReadFile(File()), reloaded);
-  EXPECT_EQ(reloaded,
-            (SectionMap{{"Loading", {{"ForceVRMode", "1"}}}, {"Audio", {{"Volume", "80"}}}}));
-  EXPECT_EQ(ReadFile(File()).find('#'), std::string::npos);
+// A launch that changes nothing writes the bytes it read; new settings go at
+// the end.
+TEST_F(SettingsStoreOnDisk, RewriteChangesOnlyWhatItSets) {
+  const std::string file =
+      "[Display]\r\nWidth = 1920\r\nHeight = 1080\r\n\r\n[Loading]\r\nForceVRMode = 1\r\n"
+      "Aircraft = C172\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  fs::create_directories(File().parent_path());
+  WriteFile(File(), file);
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  EXPECT_EQ(ReadFile(File()), file);
+  EXPECT_EQ(ReadFile(Backup()), file);
+  SettingsStore store("settings");
+  store.SetValue("Loading", "Seat", "2");
+  store.SetValue("Window", "Left", "10");
+  EXPECT_EQ(ReadFile(File()),
+            "[Display]\r\nWidth = 1920\r\nHeight = 1080\r\n\r\n[Loading]\r\nForceVRMode = 1\r\n"
+            "Aircraft = C172\r\nSeat = 2\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n[Window]\r\n"
+            "Left = 10\r\n\r\n");
 }
 
 TEST_F(SettingsStoreOnDisk, EachRewriteKeepsThePreviousFileAsBackup) {
@@ -110,33 +125,112 @@ TEST_F(SettingsStoreOnDisk, FailedBackupKeepsTheOldBackupAndTheFileIsStillWritte
 }
 
 // A file held open without delete sharing is rewritten where it stands; a
-// rename refused for a moment is tried again, and only one refused for good
-// falls back to that rewrite.
+// rename refused for a moment is tried again every 10 ms, on Windows' timer
+// tick, until two seconds have passed, then the file is rewritten in place.
+// A held backup is left as it was at once. `waited` counts from the first
+// file call, the lock's wait included.
 TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlaceWhenNot) {
-  const std::string renameNewFile =
-      "RenameOver " + File().filename().string() + "." + std::to_string(::getpid());
+  const std::string process = "." + std::to_string(::getpid());
+  const std::string renameNewFile = "RenameOpenFileOver " + File().filename().string() + process;
+  const std::string renameNewBackup =
+      "RenameOpenFileOver " + Backup().filename().string() + process;
+  const std::string old = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
+  const auto fail = [](const std::string& call, platform::ErrorNumber error, int times = 0) {
+    return [=] { recording::FailFileCall(call, error, times); };
+  };
   const struct {
     const char* name;
-    std::string failingCall;
-    int times;
+    std::function<void()> arrange;
     bool inPlace;
-  } holds[] = {{"file held open", "CheckNotHeldOpen", 0, true},
-               {"new file held for a moment", renameNewFile, 3, false},
-               {"new file held for good", renameNewFile, 0, true}};
+    std::uint64_t waited;
+    bool backedUp;
+  } holds[] = {
+      {"file held open", fail("CheckNotHeldOpen", platform::kErrorSharingViolation), true, 0, true},
+      {"new file held for a moment", fail(renameNewFile, platform::kErrorSharingViolation, 3),
+       false, 48, true},
+      {"new file held for good", fail(renameNewFile, platform::kErrorSharingViolation), true, 2000,
+       true},
+      {"new file refused for good, not held", fail(renameNewFile, platform::kErrorAccessDenied),
+       true, 0, true},
+      {"backup held", fail(renameNewBackup, platform::kErrorSharingViolation), false, 0, false},
+      {"no renaming open files",
+       [&] {
+         fail("RenameOpenFileOver", platform::kErrorNotSupported)();
+         fail("RenameOver " + File().filename().string() + process,
+              platform::kErrorSharingViolation, 2)();
+       },
+       false, 32, true},
+      {"lock held by another launcher for 4.9 s",
+       [] { recording::script.lockHeldMilliseconds = 4900; }, false, 4900, true},
+  };
   for (const auto& hold : holds) {
     recording::Reset(appData_.path());
+    recording::script.timerTick = 16;
     fs::remove_all(File().parent_path());
     fs::create_directories(File().parent_path());
-    WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
+    WriteFile(File(), old);
+    WriteFile(Backup(), "old backup");
     const std::uintmax_t identity = InodeOf(File());
-    recording::FailFileCall(hold.failingCall, platform::kErrorSharingViolation, hold.times);
+    hold.arrange();
     SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
     EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n") << hold.name;
     EXPECT_EQ(InodeOf(File()) == identity, hold.inPlace) << hold.name;
-    EXPECT_EQ(ReadFile(Backup()), "[Loading]\r\nForceVRMode = 0\r\n\r\n") << hold.name;
+    EXPECT_EQ(recording::clock, hold.waited) << hold.name;
+    EXPECT_EQ(ReadFile(Backup()), hold.backedUp ? old : "old backup") << hold.name;
     EXPECT_EQ(FolderEntries(),
               (std::set<std::string>{File().filename().string(), Backup().filename().string()}))
         << hold.name;
+  }
+}
+
+// A launch may end after any file call of its save, killed or by a power cut
+// (then the system deletes nothing). Whenever it ends, the backup holds a
+// whole version, the file too unless it was being rewritten in place, no
+// killed save leaves a file behind, and the next save leaves nothing else.
+TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextCleansUp) {
+  const std::string old = "[Loading]\r\nSeat = 2\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  const std::string forced =
+      "[Loading]\r\nSeat = 2\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  const std::string torn = forced.substr(0, forced.size() / 2) + old.substr(forced.size() / 2);
+  const std::set<std::string> whole = {old, forced, "old backup"};
+  const std::set<std::string> fileAndBackup = {File().filename().string(),
+                                               Backup().filename().string()};
+  for (const bool heldOpen : {false, true}) {
+    for (const recording::End end : {recording::End::Killed, recording::End::PowerCut}) {
+      for (int calls = 0, ended = 1; ended; ++calls) {
+        const std::string name = std::string(heldOpen ? "held open" : "replaced") +
+                                 (end == recording::End::Killed ? ", killed" : ", power cut") +
+                                 " after call " + std::to_string(calls);
+        recording::Reset(appData_.path());
+        fs::remove_all(File().parent_path());
+        fs::create_directories(File().parent_path());
+        WriteFile(File(), old);
+        WriteFile(Backup(), "old backup");
+        if (heldOpen) recording::FailFileCall("CheckNotHeldOpen", platform::kErrorSharingViolation);
+        {
+          SettingsStore store("settings");
+          recording::EndProcessAfter(calls, end);
+          try {
+            store.SetValue("Loading", "ForceVRMode", "1");
+          } catch (const fs::filesystem_error&) {
+          }
+        }
+        ended = std::count_if(
+            recording::fileCalls.begin(), recording::fileCalls.end(),
+            [](const std::string& call) { return call.find("<ended>") != std::string::npos; });
+        EXPECT_TRUE(whole.count(ReadFile(File())) || (heldOpen && ReadFile(File()) == torn))
+            << name;
+        EXPECT_TRUE(whole.count(ReadFile(Backup()))) << name;
+        if (end == recording::End::Killed && !heldOpen) {
+          EXPECT_EQ(FolderEntries(), fileAndBackup) << name;
+        }
+
+        recording::Reset(appData_.path());
+        SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+        EXPECT_TRUE(whole.count(ReadFile(Backup()))) << name;
+        EXPECT_EQ(FolderEntries(), fileAndBackup) << name;
+      }
+    }
   }
 }
 
@@ -153,16 +247,17 @@ TEST_F(SettingsStoreOnDisk, ValueThatCannotBeSavedChangesNothingAndIsReported) {
     std::function<void()> arrange;
     const std::string& backupAfter;
   } refusals[] = {
-      {"lock wait ran out",
-       [] { recording::FailFileCall("AcquireSessionLock", platform::kErrorWaitTimeout); }, backup},
+      {"lock held by another launcher for 5.1 s",
+       [] { recording::script.lockHeldMilliseconds = 5100; }, backup},
       {"unreadable file", [] { recording::FailFileCall("ReadWholeFile", 32); }, backup},
       {"read-only file",
        [this] { fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read); },
        backup},
-      {"new file not created", [] { recording::FailFileCall("CreateFileBeside", 5); }, backup},
+      {"new file not created", [] { recording::FailFileCall("CreateNewFile", 5); }, backup},
       {"new file written in part", [] { recording::FailFileCall("WriteToFile", 112, 1); }, backup},
       {"new file not flushed", [] { recording::FailFileCall("FlushToDisk", 29, 1); }, backup},
-      {"rename fails", [&] { recording::FailFileCall("RenameOver " + newFile, 1392); }, file},
+      {"rename fails", [&] { recording::FailFileCall("RenameOpenFileOver " + newFile, 1392); },
+       file},
   };
   for (const auto& refusal : refusals) {
     recording::Reset(appData_.path());

@@ -9,6 +9,8 @@
 namespace {
 
 using platform::ArgumentsAfterProgramName;
+using platform::ExtendedLengthForm;
+using platform::WithoutExtendedPrefix;
 
 TEST(ProgramName, EndsWhereWindowsEndsItWhateverItHolds) {
   const struct {
@@ -52,6 +54,34 @@ TEST(OwnExecutablePath, BufferGrowsUntilTheWholePathFits) {
   for (const std::size_t length : {259u, 260u, 261u, 1000u}) {
     const std::wstring path = L"C:\\" + std::wstring(length - 19, L'x') + L"\\CirrovaneXR.exe";
     EXPECT_EQ(platform::WholePath(ModuleFileName(path)), path) << length;
+  }
+}
+
+// A drive path `length` characters long.
+std::wstring DrivePath(std::size_t length) { return L"C:\\" + std::wstring(length - 3, L'd'); }
+
+TEST(LongPaths, TheFullPathsLengthDecidesAndDevicePathsStayAsGiven) {
+  const std::wstring name(246, L'd'), deep = L"C:\\" + name + L"\\x.ini", tail = deep.substr(3);
+  const std::wstring unc = LR"(\\server\share\)" + tail, volume = LR"(\\?\Volume{0}\)" + tail;
+  const struct {
+    std::wstring given, full, extended, plain;  // plain: `extended` without its prefix.
+  } cases[] = {
+      {L"x.ini", deep, LR"(\\?\)" + deep, deep},
+      {unc, unc, LR"(\\?\UNC\server\share\)" + tail, unc},
+      {L"C:/" + name + L"/a/../x.ini", L"C:/" + name + L"/x.ini", LR"(\\?\)" + deep, deep},
+      {LR"(\\.\)" + tail, LR"(\\.\)" + tail, LR"(\\.\)" + tail, LR"(\\.\)" + tail},
+      {L"//?/" + deep, L"//?/" + deep, L"//?/" + deep, L"//?/" + deep},
+      {LR"(\??\)" + deep, LR"(\??\)" + deep, LR"(\??\)" + deep, LR"(\??\)" + deep},
+      {LR"(\\?\)" + deep, LR"(\\?\)" + deep, LR"(\\?\)" + deep, deep},
+      {volume, volume, volume, volume},
+      {DrivePath(247), DrivePath(247), DrivePath(247), DrivePath(247)},
+      {DrivePath(248), DrivePath(248), LR"(\\?\)" + DrivePath(248), DrivePath(248)},
+      {DrivePath(259), DrivePath(259), LR"(\\?\)" + DrivePath(259), DrivePath(259)},
+      {DrivePath(260), DrivePath(260), LR"(\\?\)" + DrivePath(260), DrivePath(260)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExtendedLengthForm(c.given, c.full), c.extended) << c.given;
+    EXPECT_EQ(WithoutExtendedPrefix(c.extended), c.plain) << c.extended;
   }
 }
 

@@ -43,6 +43,19 @@ def test_existing_settings_are_kept_and_backed_up(case):
     assert case.leftovers() == []
 
 
+def test_a_launch_changes_only_the_vr_line_and_the_next_changes_no_byte(case):
+    case.install()
+    ordered = (b"[Display]\r\nWidth = 1920\r\nHeight = 1080\r\n\r\n[Loading]\r\nForceVRMode = 0\r\n"
+               b"Aircraft = C172\r\n\r\n[Audio]\r\nVolume = 80\r\nMuted = 0\r\n\r\n"
+               b"[Controls]\r\nYoke = 1\r\n\r\n[Window]\r\nLeft = 10\r\nTop = 20\r\n\r\n")
+    case.write_settings({SETTINGS: ordered})
+    case.launch()
+    forced = case.settings_file().read_bytes()
+    assert forced == ordered.replace(b"ForceVRMode = 0", b"ForceVRMode = 1")
+    case.launch()
+    assert case.snapshot() == {SETTINGS: forced, SETTINGS + ".bak": forced}
+
+
 def test_each_launch_backs_up_the_file_as_it_found_it(case):
     case.install()
     case.launch()

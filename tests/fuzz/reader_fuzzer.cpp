@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the settings reader, writes back what it
 // recognised and reads that again. A launch rewrites the user's file from
 // what the reader kept, so the writer's output must reload to exactly the same
-// sections, keys and values; anything else would silently change or drop a
-// setting on every start. A mismatch traps, which the fuzzer reports as a
+// sections, keys and values in the same order; anything else would silently
+// change, drop or move a setting on every start. A mismatch traps, which the fuzzer reports as a
 // crash together with the input that caused it.
 #include <cstddef>
 #include <cstdint>
@@ -29,5 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SectionMap reloaded;
   ParseSections(formatted, reloaded);
   Require(reloaded == parsed);
+  // And a rewrite of a file in the writer's form changes no byte, order
+  // included.
+  Require(FormatSections(reloaded) == formatted);
   return 0;
 }
