@@ -12,17 +12,25 @@
 //                         text parsed, the value set, the text formatted;
 //   property_tree/<keys>  Boost.PropertyTree's read_ini, the same put and
 //                         write_ini over the same text in memory, as a
-//                         general-purpose INI library would do it.
+//                         general-purpose INI library would do it;
+//   simpleini/<keys>      SimpleIni's LoadData, the same SetValue and Save to
+//                         a string over the same text in memory: another
+//                         general-purpose library that reads and writes;
+//   inih/<keys>           inih's ini_parse_string of the same text into a map
+//                         of sections of keys: a reader alone, nothing set and
+//                         nothing written, as lean as parsing gets.
 // The file benchmarks work on the same file in the same folder, and every
 // iteration starts from the same bytes on disk; putting them back is not
 // timed.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -30,6 +38,9 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
+
+#include <SimpleIni.h>
+#include <ini.h>
 
 #include "settings/settings_format.h"
 #include "settings/settings_store.h"
@@ -131,16 +142,15 @@ void Measure(benchmark::State& state, const Files& files, const std::string& tex
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-// The bytes to `target` as the store saves them: a new file, written,
-// flushed and closed, then one rename over the old one.
+// The bytes to `target` as the store saves them: a new file beside it,
+// written and flushed, then renamed over the old one while still open.
 void SaveThroughNewFile(const fs::path& target, const std::string& bytes) {
-  fs::path created;
   platform::OpenFile opened = nullptr;
-  platform::CreateFileBeside(target, &created, &opened);
+  platform::CreateNewFile(testing_support::WithSuffix(target, ".tmp"), &opened);
   platform::WriteToFile(opened, bytes);
   platform::FlushToDisk(opened);
+  platform::RenameOpenFileOver(opened, target);
   platform::CloseFile(opened);
-  platform::RenameOver(created, target);
 }
 
 void SafeFloor(benchmark::State& state, const Files& files, const std::string& text) {
@@ -171,15 +181,16 @@ void Store(benchmark::State& state, const Files& files, const std::string& text,
       [&] {
         SectionMap written;
         ParseSections(testing_support::ReadFile(files.file), written);
-        return KeyCount(written) == keys && written["Loading"]["ForceVRMode"] == "1" &&
+        return KeyCount(written) == keys && written["Loading"].Find("ForceVRMode") == "1" &&
                testing_support::ReadFile(files.backup) == text;
       });
 }
 
-// Runs `work` on the text in memory once per iteration; `check` as above.
-void MeasureInMemory(benchmark::State& state, const std::string& text,
-                     const std::function<std::string()>& work,
-                     const std::function<bool(const std::string&)>& check) {
+// Runs `work` on the text in memory once per iteration; `check`, given what
+// `work` returned, as above.
+template <typename Work, typename Check>
+void MeasureInMemory(benchmark::State& state, const std::string& text, const Work& work,
+                     const Check& check) {
   if (!check(work())) {
     state.SkipWithError("the measured operation did not do its work");
     return;
@@ -194,13 +205,13 @@ void ParseFormat(benchmark::State& state, const std::string& text, std::size_t k
       [&] {
         SectionMap sections;
         ParseSections(text, sections);
-        sections["Loading"]["ForceVRMode"] = "1";
+        sections["Loading"].Set("ForceVRMode", "1");
         return FormatSections(sections);
       },
       [&](const std::string& written) {
         SectionMap sections;
         ParseSections(written, sections);
-        return KeyCount(sections) == keys && sections["Loading"]["ForceVRMode"] == "1";
+        return KeyCount(sections) == keys && sections["Loading"].Find("ForceVRMode") == "1";
       });
 }
 
@@ -227,9 +238,72 @@ void PropertyTree(benchmark::State& state, const std::string& text, std::size_t 
       });
 }
 
+void SimpleIni(benchmark::State& state, const std::string& text, std::size_t keys) {
+  MeasureInMemory(
+      state, text,
+      [&] {
+        CSimpleIniA ini;
+        ini.LoadData(text);
+        ini.SetValue("Loading", "ForceVRMode", "1");
+        std::string written;
+        ini.Save(written);
+        return written;
+      },
+      [&](const std::string& written) {
+        CSimpleIniA ini;
+        if (ini.LoadData(written) < 0) return false;
+        CSimpleIniA::TNamesDepend sections;
+        ini.GetAllSections(sections);
+        std::size_t found = 0;
+        for (const auto& section : sections) found += ini.GetSectionSize(section.pItem);
+        const char* const value = ini.GetValue("Loading", "ForceVRMode");
+        return found == keys && value != nullptr && std::string(value) == "1";
+      });
+}
+
+using IniSections = std::map<std::string, std::map<std::string, std::string>>;
+
+// What inih made of a text: the first line it could not read (0 for none) and
+// the values it handed over.
+struct IniParsed {
+  int badLine = 0;
+  IniSections sections;
+};
+
+// inih's handler: stores each value under its section and key.
+int KeepValue(void* sections, const char* section, const char* key, const char* value) {
+  (*static_cast<IniSections*>(sections))[section][key] = value;
+  return 1;
+}
+
+void Inih(benchmark::State& state, const std::string& text, std::size_t keys) {
+  MeasureInMemory(
+      state, text,
+      [&] {
+        IniParsed parsed;
+        parsed.badLine = ini_parse_string(text.c_str(), KeepValue, &parsed.sections);
+        return parsed;
+      },
+      // Nothing is written, so the launch's key keeps the value the text gives it.
+      [&](const IniParsed& parsed) {
+        std::size_t found = 0;
+        for (const auto& [name, section] : parsed.sections) found += section.size();
+        const auto loading = parsed.sections.find("Loading");
+        return parsed.badLine == 0 && found == keys && loading != parsed.sections.end() &&
+               loading->second.count("ForceVRMode") == 1 &&
+               loading->second.at("ForceVRMode") == "0";
+      });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A launch touches its memory once. In a loop, the C library would hand
+  // each iteration's large buffers back to the system and the next would
+  // fault them in again, so every benchmark would mostly measure the
+  // system's page faults; the process keeps its freed memory instead.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
@@ -241,7 +315,7 @@ int main(int argc, char** argv) {
     return Files{file, testing_support::WithSuffix(file, ".bak")};
   }();
 
-  // Registered size by size, so that each size's four numbers come out side
+  // Registered size by size, so that each size's six numbers come out side
   // by side. Each benchmark keeps its own copy of the text.
   for (const std::size_t keys : {100, 10'000, 100'000}) {
     const std::string text = SettingsText(keys);
@@ -255,6 +329,8 @@ int main(int argc, char** argv) {
                                           keys),
              benchmark::RegisterBenchmark(("property_tree" + suffix).c_str(), PropertyTree, text,
                                           keys),
+             benchmark::RegisterBenchmark(("simpleini" + suffix).c_str(), SimpleIni, text, keys),
+             benchmark::RegisterBenchmark(("inih" + suffix).c_str(), Inih, text, keys),
          }) {
       benchmark->Unit(benchmark::kMicrosecond);
     }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -107,7 +108,8 @@ using recording::script;
 
 void Sleep(unsigned milliseconds) {
   Record("Sleep " + std::to_string(milliseconds));
-  recording::clock += (milliseconds + script.timerTick - 1) / script.timerTick * script.timerTick;
+  const std::uint64_t ticks = (milliseconds + script.timerTick - 1) / script.timerTick;
+  recording::clock += ticks * script.timerTick;
 }
 
 std::uint64_t Milliseconds() { return recording::clock; }
@@ -230,7 +232,8 @@ struct Opened {
   bool deleteWhenClosed;
 };
 std::map<platform::OpenFile, Opened> openFiles;
-std::uintptr_t nextOpenFile = 0;
+// What OpenFile points to: one distinct object each, never moved.
+std::deque<char> handles;
 
 // The file behind the handle; one that the process's end closed stands for
 // nothing any more.
@@ -329,7 +332,7 @@ ErrorNumber CreateNewFile(const fs::path& file, OpenFile* opened) {
   const int descriptor =
       ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (descriptor < 0) return errno == EEXIST ? platform::kErrorFileExists : FromErrno(errno);
-  *opened = reinterpret_cast<OpenFile>(static_cast<std::uintptr_t>(++nextOpenFile));
+  *opened = &handles.emplace_back();
   openFiles[*opened] = {descriptor, file, true};
   return 0;
 }

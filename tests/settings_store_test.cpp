@@ -150,6 +150,13 @@ TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlace
        false, 48, true},
       {"new file held for good", fail(renameNewFile, platform::kErrorSharingViolation), true, 2000,
        true},
+      {"new file refused while the file is held for a moment",
+       [&] {
+         fail("CheckNotHeldOpen", 0, 1)();  // Not at first.
+         fail("CheckNotHeldOpen", platform::kErrorSharingViolation, 2)();
+         fail(renameNewFile, platform::kErrorAccessDenied, 2)();
+       },
+       false, 32, true},
       {"new file refused for good, not held", fail(renameNewFile, platform::kErrorAccessDenied),
        true, 0, true},
       {"backup held", fail(renameNewBackup, platform::kErrorSharingViolation), false, 0, false},
@@ -215,7 +222,7 @@ TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextC
           } catch (const fs::filesystem_error&) {
           }
         }
-        ended = std::count_if(
+        ended = std::any_of(
             recording::fileCalls.begin(), recording::fileCalls.end(),
             [](const std::string& call) { return call.find("<ended>") != std::string::npos; });
         EXPECT_TRUE(whole.count(ReadFile(File())) || (heldOpen && ReadFile(File()) == torn))
