@@ -338,14 +338,15 @@ ErrorNumber CreateNewFile(const fs::path& file, OpenFile* opened) {
 }
 
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
-  const Opened& opened = OpenedAs(file);
-  if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(opened.path))) {
+  // Read first: the process's end, during the call, closes the file.
+  const int descriptor = OpenedAs(file).descriptor;
+  if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(OpenedAs(file).path))) {
     if (error != recording::kEnded || recording::endingNow) {
-      WriteAll(opened.descriptor, bytes.substr(0, bytes.size() / 2));
+      WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));
     }
     return error;
   }
-  return Checked(WriteAll(opened.descriptor, bytes));
+  return Checked(WriteAll(descriptor, bytes));
 }
 
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {
