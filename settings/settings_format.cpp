@@ -56,7 +56,7 @@ std::size_t FormattedLength(const SectionMap& sections) {
 
 }  // namespace
 
-std::size_t NameIndex::Hash(std::string_view name) {
+std::uint32_t NameIndex::Hash(std::string_view name) {
   // Eight bytes a step, each folded in with a rotation and a multiplication,
   // then the high bits mixed down into the low ones that pick the slot.
   // Settings names are short, so the cost per name matters more than the
@@ -66,27 +66,34 @@ std::size_t NameIndex::Hash(std::string_view name) {
   const auto fold = [&hash](std::uint64_t word) {
     hash = (((hash << 5) | (hash >> 59)) ^ word) * kFactor;
   };
-  for (; name.size() >= 8; name.remove_prefix(8)) {
+  const auto wordAt = [&name](std::size_t at) {
     std::uint64_t word = 0;
-    std::memcpy(&word, name.data(), 8);
+    std::memcpy(&word, name.data() + at, 8);
+    return word;
+  };
+  if (name.size() >= 8) {
+    for (std::size_t at = 0; at + 8 < name.size(); at += 8) fold(wordAt(at));
+    fold(wordAt(name.size() - 8));  // The last eight, overlapping the word before.
+  } else {
+    std::uint64_t word = 0;
+    for (const char c : name) word = (word << 8) | static_cast<unsigned char>(c);
     fold(word);
   }
-  std::uint64_t rest = 0;
-  for (const char c : name) rest = (rest << 8) | static_cast<unsigned char>(c);
-  fold(rest);
-  hash ^= hash >> 32;
-  hash ^= hash >> 16;
-  return static_cast<std::size_t>(hash);
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 void NameIndex::Grow() {
-  std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
+  // Growing costs more than the memory it saves: few steps, from a table
+  // that holds a typical section.
+  constexpr std::size_t kFirstSlots = 64;
+  constexpr std::size_t kGrowth = 4;
+  std::vector<Slot> old(slots_.empty() ? kFirstSlots : kGrowth * slots_.size(), Slot{0, 0});
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
-    if (slot.position == kEmpty) continue;
+    if (slot.positionAfter == 0) continue;
     std::size_t at = slot.hash & mask;
-    while (slots_[at].position != kEmpty) at = (at + 1) & mask;
+    while (slots_[at].positionAfter != 0) at = (at + 1) & mask;
     slots_[at] = slot;
   }
 }

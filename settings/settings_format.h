@@ -39,13 +39,14 @@ class NameIndex {
   std::optional<std::size_t> Find(std::string_view name, const NameAt& nameAt) const;
 
  private:
+  // A position in the list, and part of its name's hash to compare before
+  // the names. All zero when free, so a new table is zeroed memory.
   struct Slot {
-    std::size_t hash = 0;
-    std::size_t position = kEmpty;
+    std::uint32_t hash;
+    std::uint32_t positionAfter;  // The position + 1.
   };
-  static constexpr std::size_t kEmpty = ~std::size_t{0};
 
-  static std::size_t Hash(std::string_view name);
+  static std::uint32_t Hash(std::string_view name);
   void Grow();
 
   std::vector<Slot> slots_;
@@ -149,27 +150,27 @@ std::string FormatSections(const SectionMap& sections);
 template <typename NameAt>
 std::size_t NameIndex::Insert(std::string_view name, std::size_t next, const NameAt& nameAt) {
   if (2 * (count_ + 1) > slots_.size()) Grow();
-  const std::size_t hash = Hash(name);
+  const std::uint32_t hash = Hash(name);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     Slot& slot = slots_[at];
-    if (slot.position == kEmpty) {
-      slot = {hash, next};
+    if (slot.positionAfter == 0) {
+      slot = {hash, static_cast<std::uint32_t>(next + 1)};
       ++count_;
       return next;
     }
-    if (slot.hash == hash && nameAt(slot.position) == name) return slot.position;
+    if (slot.hash == hash && nameAt(slot.positionAfter - 1) == name) return slot.positionAfter - 1;
   }
 }
 
 template <typename NameAt>
 std::optional<std::size_t> NameIndex::Find(std::string_view name, const NameAt& nameAt) const {
   if (slots_.empty()) return std::nullopt;
-  const std::size_t hash = Hash(name);
+  const std::uint32_t hash = Hash(name);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
-    if (slot.position == kEmpty) return std::nullopt;
-    if (slot.hash == hash && nameAt(slot.position) == name) return slot.position;
+    if (slot.positionAfter == 0) return std::nullopt;
+    if (slot.hash == hash && nameAt(slot.positionAfter - 1) == name) return slot.positionAfter - 1;
   }
 }
