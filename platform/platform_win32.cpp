@@ -201,7 +201,13 @@ struct FileHandle {
   HANDLE handle;
 };
 
-ErrorNumber ErrorUnless(BOOL succeeded) { return succeeded ? 0 : ::GetLastError(); }
+// Some systems fail a call they do not implement without setting an error
+// number; that must not read as success.
+ErrorNumber ErrorUnless(BOOL succeeded) {
+  if (succeeded) return 0;
+  const DWORD error = ::GetLastError();
+  return error != 0 ? error : ERROR_CALL_NOT_IMPLEMENTED;
+}
 
 // The path as the wide file calls take it (see ExtendedLengthForm).
 std::wstring Extended(const boost::filesystem::path& path) {
@@ -336,6 +342,7 @@ ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to)
   std::copy(target.begin(), target.end(), rename->FileName);
   ErrorNumber error = SetDeleteDisposition(file, false);
   if (error != 0) return IsUnsupported(error) ? kErrorNotSupported : error;
+  ::SetLastError(ERROR_SUCCESS);  // See ErrorUnless.
   error = ErrorUnless(::SetFileInformationByHandle(file, FileRenameInfo, rename,
                                                    static_cast<DWORD>(buffer.size())));
   if (error == 0) return 0;
