@@ -156,9 +156,10 @@ using OpenFile = void*;
 
 // Creates the file and opens it for writing, shared with no other program.
 // Fails (kErrorFileExists or kErrorAlreadyExists) when anything stands at its
-// name, so a planted link is never followed. Until RenameOpenFileOver or
-// KeepWhenClosed, the system deletes the file when it is closed or the
-// process ends, however it ends, where the file system allows.
+// name, so a planted link is never followed. Once it has returned, and until
+// RenameOpenFileOver or KeepWhenClosed, the system deletes the file when it
+// is closed or the process ends, however it ends. A process ended during the
+// call may leave the file, empty.
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);

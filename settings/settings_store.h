@@ -53,10 +53,11 @@
 // - A write that fails leaves the file and the backup whole, each the
 //   previous or the new version. So does a launcher's end at any moment of a
 //   write, however abrupt: the system deletes the new files, which were never
-//   shared. A power cut may leave them; the first write of a store deletes
-//   such temporary files beside the file and the backup: plain files of
-//   exactly their naming, never a link or a folder, under the lock, so never
-//   another launcher's.
+//   shared (one ended in the instant of a new file's creation may leave that
+//   file, empty). A power cut may leave them; the first write of a store
+//   deletes such temporary files beside the file and the backup: plain files
+//   of exactly their naming, never a link or a folder, under the lock, so
+//   never another launcher's.
 // - After a system crash: each new file was flushed before its rename.
 //   Windows does not promise that a rename is on the disk when it returns;
 //   the file system's journal keeps it whole, so the file and the backup
