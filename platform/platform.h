@@ -183,9 +183,14 @@ ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesys
 // Deletes the file, or the link itself.
 ErrorNumber RemoveFile(const boost::filesystem::path& file);
 
-// 0 when the file could be replaced now; kErrorSharingViolation when another
-// program holds it open in a way that forbids replacing or deleting it.
+// kErrorSharingViolation when another program holds the file open in a way
+// that forbids deleting it, so that it cannot be replaced for as long as that
+// program keeps it; else 0.
 ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file);
+
+// kErrorSharingViolation when another program has the file open at all: even
+// one that allows deleting it keeps it from being replaced meanwhile; else 0.
+ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file);
 
 // Overwrites an existing file's content where it stands, sharing it with
 // other programs, and flushes it. A write that fails part way leaves the file

@@ -369,6 +369,13 @@ ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file) {
   return probe.IsOpen() ? 0 : ::GetLastError();
 }
 
+ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file) {
+  // Sharing nothing, the probe opens only a file no one else has open.
+  const FileHandle probe(
+      ::CreateFileW(Extended(file).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return probe.IsOpen() ? 0 : ::GetLastError();
+}
+
 ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes) {
   const FileHandle out(::CreateFileW(Extended(file).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

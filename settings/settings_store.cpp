@@ -147,15 +147,16 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
   return error;
 }
 
-// True when the rename failed only because something holds a file for the
-// moment: a sharing violation, or access denied while one of them is held
-// open (access denied also means a read-only file or no permission, which
-// waiting does not mend).
+// True when the rename failed only because something has a file open for
+// the moment: a sharing violation, or access denied while another program has
+// one of them open (a reader that allows deleting still keeps a file from
+// being replaced; access denied also means no permission, which waiting does
+// not mend).
 bool IsMomentaryHold(ErrorNumber error, std::initializer_list<fs::path> files) {
   if (error == platform::kErrorSharingViolation) return true;
   return error == platform::kErrorAccessDenied &&
          std::any_of(files.begin(), files.end(), [](const fs::path& file) {
-           return platform::CheckNotHeldOpen(file) == platform::kErrorSharingViolation;
+           return platform::CheckNotOpenElsewhere(file) == platform::kErrorSharingViolation;
          });
 }
 

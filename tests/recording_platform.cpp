@@ -413,6 +413,10 @@ ErrorNumber CheckNotHeldOpen(const fs::path& file) {
   return RecordFileCall("CheckNotHeldOpen " + NameOf(file));
 }
 
+ErrorNumber CheckNotOpenElsewhere(const fs::path& file) {
+  return RecordFileCall("CheckNotOpenElsewhere " + NameOf(file));
+}
+
 ErrorNumber RewriteInPlace(const fs::path& file, std::string_view bytes) {
   const ErrorNumber scripted = RecordFileCall("RewriteInPlace " + NameOf(file));
   if (scripted == recording::kEnded && !recording::endingNow) return scripted;
