@@ -44,9 +44,9 @@
 //   the backup's name, and so is the backup after a save cut short (see
 //   below), as the file may then be torn.
 // - Waiting: a rename refused because something holds the file for a moment
-//   (a sharing violation, or access denied while the file is held open) is
-//   tried again every 10 ms until two seconds after the save began; then the
-//   file is rewritten in place, as below. So SetValue waits at most
+//   (a sharing violation, or access denied while another program has the
+//   file open) is tried again every 10 ms until two seconds after the save
+//   began; then the file is rewritten in place, as below. So SetValue waits at most
 //   kLockWaitMilliseconds for the lock (in the constructor), plus two seconds
 //   and one timer tick, plus what the disk itself takes to write and flush
 //   the file and the backup.
