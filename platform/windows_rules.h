@@ -46,13 +46,10 @@ std::wstring WholePath(Fill fill) {
 }
 
 // Whether Windows reads `path` as a device path rather than a file's:
-// "\\.\", "\\?\" or the native "\??\". Win32 takes "/" for either "\" in
-// the first two, though "//?/" is then parsed like "\\.\".
+// "\\.\", "\\?\" or the native "\??\".
 inline bool IsDevicePath(std::wstring_view path) {
-  const auto slash = [path](std::size_t i) { return path[i] == L'\\' || path[i] == L'/'; };
-  if (path.size() < 4) return false;
-  if (path.substr(0, 4) == LR"(\??\)") return true;
-  return slash(0) && slash(1) && (path[2] == L'.' || path[2] == L'?') && slash(3);
+  const std::wstring_view prefix = path.substr(0, 4);
+  return prefix == LR"(\\.\)" || prefix == LR"(\\?\)" || prefix == LR"(\??\)";
 }
 
 // From this length of a full path on, CreateDirectoryW refuses a folder

@@ -102,36 +102,7 @@ KeyMap::KeyMap(std::initializer_list<value_type> entries) {
   for (const auto& [key, value] : entries) Set(key, value);
 }
 
-KeyMap::KeyMap(const KeyMap& other) : entries_(other.entries_), index_(other.index_) {
-  // All the bytes in one string, and the views moved onto it.
-  std::size_t length = 0;
-  for (const auto& [key, value] : entries_) length += key.size() + value.size();
-  std::string bytes;
-  bytes.reserve(length);
-  for (const auto& [key, value] : entries_) bytes.append(key).append(value);
-  const char* at = Own(std::move(bytes)).data();
-  for (auto& [key, value] : entries_) {
-    key = {at, key.size()};
-    at += key.size();
-    value = {at, value.size()};
-    at += value.size();
-  }
-}
-
-KeyMap& KeyMap::operator=(KeyMap other) noexcept {
-  entries_.swap(other.entries_);
-  owned_.swap(other.owned_);
-  std::swap(index_, other.index_);
-  return *this;
-}
-
 void KeyMap::Set(std::string_view key, std::string_view value) {
-  const std::optional<std::size_t> position =
-      index_.Find(key, [this](std::size_t at) { return entries_[at].first; });
-  if (position) {
-    entries_[*position].second = Own(std::string(value));
-    return;
-  }
   const std::string_view bytes = Own(std::string(key).append(value));
   SetView(bytes.substr(0, key.size()), bytes.substr(key.size()));
 }
@@ -158,17 +129,9 @@ std::string_view KeyMap::Own(std::string bytes) {
   return owned_.front();
 }
 
-SectionMap::SectionMap(const SectionMap& other)
-    : sections_(other.sections_), index_(other.index_) {}
-
-SectionMap& SectionMap::operator=(SectionMap other) noexcept {
-  sections_.swap(other.sections_);
-  std::swap(index_, other.index_);
-  texts_.swap(other.texts_);
-  return *this;
-}
-
-SectionMap::SectionMap(std::initializer_list<value_type> sections) {
+SectionMap::SectionMap(
+    std::initializer_list<std::pair<std::string_view, std::initializer_list<KeyMap::value_type>>>
+        sections) {
   for (const auto& [name, keys] : sections) {
     KeyMap& section = (*this)[name];
     for (const auto& [key, value] : keys) section.Set(key, value);

@@ -58,7 +58,7 @@ class SectionMap;
 // One section's keys and values, in the order they were first set. Keys and
 // values are views: into bytes the map owns, or, for what ParseSections
 // read, into the text its SectionMap keeps, so reading a file copies it once
-// rather than key by key. A copy owns all its bytes.
+// rather than key by key. So a map is moved, never copied.
 class KeyMap {
  public:
   using value_type = std::pair<std::string_view, std::string_view>;
@@ -67,9 +67,10 @@ class KeyMap {
 
   KeyMap() = default;
   KeyMap(std::initializer_list<value_type> entries);
-  KeyMap(const KeyMap& other);
-  KeyMap(KeyMap&& other) noexcept = default;
-  KeyMap& operator=(KeyMap other) noexcept;
+  KeyMap(const KeyMap&) = delete;
+  KeyMap& operator=(const KeyMap&) = delete;
+  KeyMap(KeyMap&&) noexcept = default;
+  KeyMap& operator=(KeyMap&&) noexcept = default;
   ~KeyMap() = default;
 
   // Overwrites the key's value where the key stands, or adds the key at the
@@ -106,12 +107,15 @@ class SectionMap {
   using iterator = const_iterator;
 
   SectionMap() = default;
-  SectionMap(const SectionMap& other);
-  SectionMap(SectionMap&& other) noexcept = default;
-  SectionMap& operator=(SectionMap other) noexcept;
-  ~SectionMap() = default;
   // Sections named twice are one, as in a file.
-  SectionMap(std::initializer_list<value_type> sections);
+  SectionMap(
+      std::initializer_list<std::pair<std::string_view, std::initializer_list<KeyMap::value_type>>>
+          sections);
+  SectionMap(const SectionMap&) = delete;
+  SectionMap& operator=(const SectionMap&) = delete;
+  SectionMap(SectionMap&&) noexcept = default;
+  SectionMap& operator=(SectionMap&&) noexcept = default;
+  ~SectionMap() = default;
 
   // The section of that name, added with no keys at the end when missing.
   KeyMap& operator[](std::string_view name);
@@ -131,8 +135,7 @@ class SectionMap {
 
   std::vector<value_type> sections_;
   NameIndex index_;
-  // The texts read into the map, which its keys and values view; a copy of
-  // the map owns copies of the keys and values instead.
+  // The texts read into the map, which its keys and values view.
   std::forward_list<std::string> texts_;
 };
 

@@ -63,9 +63,8 @@ std::uint32_t AttributesOf(const fs::path& file) {
 // unique among the processes running, and told apart from everything else
 // in the folder by IsTemporaryNameOf.
 fs::path TemporaryName(const fs::path& file, std::uint32_t process, unsigned attempt) {
-  fs::path name = file;
-  name += "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
-  return name;
+  return WithSuffix(
+      file, ("." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp").c_str());
 }
 
 bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string_type& file) {
@@ -130,15 +129,10 @@ struct NewFile {
 // The bytes in a new file beside `file`, with the marks, on the disk.
 ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint32_t marks,
                          NewFile* created) {
-  ErrorNumber error = 0;
-  for (unsigned attempt = 0; attempt < kTemporaryNamesPerProcess; ++attempt) {
-    const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
-    error = platform::CreateNewFile(name, &created->opened);
-    if (error == 0) {
-      created->path = name;
-      break;
-    }
-    if (!IsTaken(error)) return error;
+  ErrorNumber error = platform::kErrorFileExists;
+  for (unsigned attempt = 0; IsTaken(error) && attempt < kTemporaryNamesPerProcess; ++attempt) {
+    created->path = TemporaryName(file, platform::ProcessId(), attempt);
+    error = platform::CreateNewFile(created->path, &created->opened);
   }
   if (error != 0) return error;
   error = platform::WriteToFile(created->opened, bytes);

@@ -37,8 +37,8 @@ std::vector<FileCallFailure> failures;
 int callsBeforeEnd = -1;
 End ending = End::Killed;
 bool ended = false;
-// Whether the process ends during the call being made: a write then does
-// half of its work.
+// Whether the process ends during the call being made: a rewrite in place
+// then does half of its work.
 bool endingNow = false;
 // What a call answers once the process has ended.
 constexpr platform::ErrorNumber kEnded = 1117;  // ERROR_IO_DEVICE
@@ -59,25 +59,19 @@ void EndProcessAfter(int fileCalls, End how) {
   ending = how;
 }
 
+bool ProcessEnded() { return ended; }
+
 // Closes every file still open, as the system does when a process ends:
 // `deleting` new files not yet kept, or none.
 void CloseOpenFiles(bool deleting);
 
-void EndProcess() {
-  ended = true;
-  if (ending == End::Killed) {
-    CloseOpenFiles(true);
-    heldLocks = 0;
-  }
-}
-
 // Records a file call; the error a test scripted for it, else 0.
 platform::ErrorNumber RecordFileCall(const std::string& line) {
-  endingNow = callsBeforeEnd == 0 && !ended;
-  if (endingNow) EndProcess();
-  fileCalls.push_back(ended ? line + " <ended>" : line);
+  fileCalls.push_back(line);
+  endingNow = callsBeforeEnd-- == 0;
+  if (endingNow && ending == End::Killed) CloseOpenFiles(true);
+  ended |= endingNow;
   if (ended) return kEnded;
-  if (callsBeforeEnd > 0) --callsBeforeEnd;
   for (FileCallFailure& failure : failures) {
     if (line.rfind(failure.linePrefix, 0) != 0 || failure.times < 0) continue;
     if (failure.times > 0 && --failure.times == 0) failure.times = -1;
@@ -338,15 +332,13 @@ ErrorNumber CreateNewFile(const fs::path& file, OpenFile* opened) {
 }
 
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
-  // Read first: the process's end, during the call, closes the file.
-  const int descriptor = OpenedAs(file).descriptor;
-  if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(OpenedAs(file).path))) {
-    if (error != recording::kEnded || recording::endingNow) {
-      WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));
-    }
+  const Opened& opened = OpenedAs(file);
+  if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(opened.path))) {
+    // Part of it, as a full disk does; after the process's end, nothing.
+    if (error != recording::kEnded) WriteAll(opened.descriptor, bytes.substr(0, bytes.size() / 2));
     return error;
   }
-  return Checked(WriteAll(descriptor, bytes));
+  return Checked(WriteAll(opened.descriptor, bytes));
 }
 
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {

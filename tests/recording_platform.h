@@ -25,11 +25,8 @@
 // A test makes any of them fail with FailFileCall, before it changes
 // anything (a write or a rewrite in place does half of its work first, as on
 // a full disk); the stand-in itself decides nothing. A new file goes when it
-// is closed before it was renamed or kept, as Windows deletes it.
-//
-// Time: the clock (Milliseconds) stands still but for Sleep, which moves it
-// on by the time asked, rounded up to the script's timer tick, and for a lock
-// that another process holds for a while.
+// is closed unless it was renamed or kept. The clock (Milliseconds) moves
+// only by Sleep, rounded up to the script's timer tick, and by a lock wait.
 #pragma once
 
 #include <cstdint>
@@ -64,9 +61,10 @@ enum class End {
 };
 
 // Ends the process when `fileCalls` more file calls have been performed: a
-// write then under way does half of its work, and every later call is
-// recorded, changes nothing and fails.
+// rewrite in place then under way does half of its work, and every later
+// call is recorded, changes nothing and fails.
 void EndProcessAfter(int fileCalls, End how);
+bool ProcessEnded();
 
 // Fails the next `times` file calls whose line starts with `linePrefix`
 // with the error (every one when times is 0).
