@@ -112,13 +112,14 @@ std::string Utf8FromAnsi(const std::string& text);
 // The user's roaming application-data folder, as the shell names it.
 ErrorNumber RoamingAppDataFolder(boost::filesystem::path* folder);
 
-// A lock shared by every process of the user's session; nullptr when none is
-// held.
+// A lock shared by every process of the user's terminal session (not across
+// sessions: fast user switching, a remote desktop); nullptr when none is held.
 using SessionLock = void*;
 
-// Takes the session-wide lock of that name, waiting at most the given time
+// Takes the lock of that name, waiting at most the given time
 // (kErrorWaitTimeout when the wait ran out); a lock left by a process that
-// ended without releasing it counts as taken.
+// ended without releasing it counts as taken. kErrorAccessDenied when another
+// process holds it that this one may not wait for (an elevated one).
 ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
                                SessionLock* held);
 
@@ -145,7 +146,6 @@ ErrorNumber CreateFolders(const boost::filesystem::path& folder);
 ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* bytes);
 
 ErrorNumber GetAttributes(const boost::filesystem::path& file, std::uint32_t* attributes);
-ErrorNumber SetAttributes(const boost::filesystem::path& file, std::uint32_t attributes);
 
 // The full path of the file that a link at `file` names, or of `file` itself
 // when it is no link.
@@ -154,12 +154,10 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
 // An open file; nullptr when none is open.
 using OpenFile = void*;
 
-// Creates the file and opens it for writing, shared with no other program.
-// Fails (kErrorFileExists or kErrorAlreadyExists) when anything stands at its
-// name, so a planted link is never followed. Once it has returned, and until
-// RenameOpenFileOver or KeepWhenClosed, the system deletes the file when it
-// is closed or the process ends, however it ends. A process ended during the
-// call may leave the file, empty.
+// Creates the file and opens it for writing, with delete access, shared with
+// readers that allow deleting it and with nobody else. Fails
+// (kErrorFileExists or kErrorAlreadyExists) when anything stands at its
+// name, so a planted link is never followed.
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
@@ -167,42 +165,25 @@ ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes);
 // Waits until what was written is on the disk.
 ErrorNumber FlushToDisk(OpenFile file);
-// Renames the open file to `to` in one step, replacing a file there, and
-// keeps it from then on: anyone who opens `to` finds the old file or the new
-// one, never none. kErrorNotSupported where the file system cannot rename an
-// open file; then nothing changed.
+// Renames the open file to `to` in one step, replacing a file there: anyone
+// who opens `to` finds the old file or the new one, never none.
+// kErrorNotSupported where the file system cannot rename an open file; then
+// nothing changed.
 ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to);
-// Keeps the file when it is closed.
-ErrorNumber KeepWhenClosed(OpenFile file);
 void CloseFile(OpenFile file);
 
-// Renames `from` to `to` in one step, replacing a file at `to`: anyone who
-// opens `to` finds the old file or the new one, never none.
-ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesystem::path& to);
+// RenameOpenFileOver for a closed file, by its name.
+ErrorNumber RenameFileOver(const boost::filesystem::path& from, const boost::filesystem::path& to);
 
-// Deletes the file, or the link itself.
+// Deletes the file, or the link itself; never a folder.
 ErrorNumber RemoveFile(const boost::filesystem::path& file);
-
-// kErrorSharingViolation when another program holds the file open in a way
-// that forbids deleting it, so that it cannot be replaced for as long as that
-// program keeps it; else 0.
-ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file);
 
 // kErrorSharingViolation when another program has the file open at all: even
 // one that allows deleting it keeps it from being replaced meanwhile; else 0.
 ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file);
 
-// Overwrites an existing file's content where it stands, sharing it with
-// other programs, and flushes it. A write that fails part way leaves the file
-// partly rewritten.
-ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes);
-
-struct FolderEntry {
-  boost::filesystem::path name;
-  std::uint32_t attributes = 0;
-};
-
-// The entries of the folder, without "." and "..".
-ErrorNumber ListFolder(const boost::filesystem::path& folder, std::vector<FolderEntry>* entries);
+// The names of the folder's entries, without "." and "..".
+ErrorNumber ListFolder(const boost::filesystem::path& folder,
+                       std::vector<boost::filesystem::path>* names);
 
 }  // namespace platform

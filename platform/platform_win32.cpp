@@ -166,7 +166,7 @@ ErrorNumber RoamingAppDataFolder(boost::filesystem::path* found) {
 
 ErrorNumber AcquireSessionLock(const std::string& name, unsigned timeoutMilliseconds,
                                SessionLock* held) {
-  // "Local\\" keeps the lock within the user's session; the name is ASCII.
+  // "Local\\" keeps the lock within the terminal session; the name is ASCII.
   const std::wstring fullName = L"Local\\" + std::wstring(name.begin(), name.end());
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, fullName.c_str());
   if (mutex == nullptr) return ::GetLastError();
@@ -221,13 +221,6 @@ std::wstring Extended(const boost::filesystem::path& path) {
   return ExtendedLengthForm(given, full);
 }
 
-ErrorNumber SetDeleteDisposition(HANDLE file, bool deleteWhenClosed) {
-  FILE_DISPOSITION_INFO disposition = {};
-  disposition.DeleteFile = deleteWhenClosed ? TRUE : FALSE;
-  return ErrorUnless(
-      ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition));
-}
-
 // What file systems that cannot rename an open file answer.
 bool IsUnsupported(ErrorNumber error) {
   return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
@@ -276,10 +269,6 @@ ErrorNumber GetAttributes(const boost::filesystem::path& file, std::uint32_t* at
   return 0;
 }
 
-ErrorNumber SetAttributes(const boost::filesystem::path& file, std::uint32_t attributes) {
-  return ErrorUnless(::SetFileAttributesW(Extended(file).c_str(), attributes));
-}
-
 ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem::path* real) {
   const FileHandle opened(::CreateFileW(Extended(file).c_str(), 0, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -298,29 +287,25 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
 }
 
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened) {
-  const HANDLE handle = ::CreateFileW(Extended(file).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers that allow deleting (the simulator reading its settings) may
+  // open the file the instant it replaces the old one; a scanner that does
+  // not cannot hold it meanwhile.
+  const HANDLE handle = ::CreateFileW(Extended(file).c_str(), GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
-  // Deleted by the system, not by us, so that no end of the process, however
-  // abrupt, leaves it behind.
-  const ErrorNumber error = SetDeleteDisposition(handle, true);
-  if (error != 0) {
-    ::CloseHandle(handle);
-    ::DeleteFileW(Extended(file).c_str());
-    return error;
-  }
   *opened = handle;
   return 0;
 }
 
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
-    bytes.remove_prefix(written);
-  }
-  return 0;
+  return WriteInChunks(bytes, [file](std::string_view chunk, std::size_t* written) {
+    DWORD done = 0;
+    const ErrorNumber error = ErrorUnless(
+        ::WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &done, nullptr));
+    *written = done;
+    return error;
+  });
 }
 
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {
@@ -340,33 +325,21 @@ ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to)
   rename->ReplaceIfExists = TRUE;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::copy(target.begin(), target.end(), rename->FileName);
-  ErrorNumber error = SetDeleteDisposition(file, false);
-  if (error != 0) return IsUnsupported(error) ? kErrorNotSupported : error;
   ::SetLastError(ERROR_SUCCESS);  // See ErrorUnless.
-  error = ErrorUnless(::SetFileInformationByHandle(file, FileRenameInfo, rename,
-                                                   static_cast<DWORD>(buffer.size())));
-  if (error == 0) return 0;
-  SetDeleteDisposition(file, true);
+  const ErrorNumber error = ErrorUnless(::SetFileInformationByHandle(
+      file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())));
   return IsUnsupported(error) ? kErrorNotSupported : error;
 }
 
-ErrorNumber KeepWhenClosed(OpenFile file) { return SetDeleteDisposition(file, false); }
-
 void CloseFile(OpenFile file) { ::CloseHandle(file); }
 
-ErrorNumber RenameOver(const boost::filesystem::path& from, const boost::filesystem::path& to) {
+ErrorNumber RenameFileOver(const boost::filesystem::path& from, const boost::filesystem::path& to) {
   return ErrorUnless(::MoveFileExW(Extended(from).c_str(), Extended(to).c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 ErrorNumber RemoveFile(const boost::filesystem::path& file) {
   return ErrorUnless(::DeleteFileW(Extended(file).c_str()));
-}
-
-ErrorNumber CheckNotHeldOpen(const boost::filesystem::path& file) {
-  const FileHandle probe(
-      ::CreateFileW(Extended(file).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  return probe.IsOpen() ? 0 : ::GetLastError();
 }
 
 ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file) {
@@ -376,25 +349,15 @@ ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file) {
   return probe.IsOpen() ? 0 : ::GetLastError();
 }
 
-ErrorNumber RewriteInPlace(const boost::filesystem::path& file, std::string_view bytes) {
-  const FileHandle out(::CreateFileW(Extended(file).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.IsOpen()) return ::GetLastError();
-  // Written over the old content, then cut to length: the file is never
-  // seen empty.
-  ErrorNumber error = WriteToFile(out.handle, bytes);
-  if (error == 0) error = ErrorUnless(::SetEndOfFile(out.handle));
-  return error != 0 ? error : FlushToDisk(out.handle);
-}
-
-ErrorNumber ListFolder(const boost::filesystem::path& folder, std::vector<FolderEntry>* entries) {
+ErrorNumber ListFolder(const boost::filesystem::path& folder,
+                       std::vector<boost::filesystem::path>* names) {
   WIN32_FIND_DATAW found = {};
   const HANDLE search = ::FindFirstFileW(Extended(folder / L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return ::GetLastError();
-  entries->clear();
+  names->clear();
   do {
     const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") entries->push_back({name, found.dwFileAttributes});
+    if (name != L"." && name != L"..") names->push_back(name);
   } while (::FindNextFileW(search, &found));
   const DWORD error = ::GetLastError();
   ::FindClose(search);

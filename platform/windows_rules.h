@@ -45,6 +45,24 @@ std::wstring WholePath(Fill fill) {
   }
 }
 
+inline constexpr std::uint32_t kErrorWriteFault = 29;
+
+// Writes the bytes a megabyte at most a call, as `write(chunk, &written)`
+// (which answers 0 or an error number) may write less than it was given. A
+// call that reports success having written nothing fails the write: it would
+// never end otherwise.
+template <typename Write>
+std::uint32_t WriteInChunks(std::string_view bytes, Write write) {
+  while (!bytes.empty()) {
+    std::size_t written = 0;
+    const std::uint32_t error = write(bytes.substr(0, std::size_t{1} << 20), &written);
+    if (error != 0) return error;
+    if (written == 0) return kErrorWriteFault;
+    bytes.remove_prefix(std::min(written, bytes.size()));
+  }
+  return 0;
+}
+
 // Whether Windows reads `path` as a device path rather than a file's:
 // "\\.\", "\\?\" or the native "\??\".
 inline bool IsDevicePath(std::wstring_view path) {

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <boost/filesystem/exception.hpp>
 #include <boost/system/error_code.hpp>
@@ -16,10 +17,10 @@ namespace {
 // How long a save may wait, all told, for a file that something holds for a
 // moment: a scanner or an indexer often opens a file the moment it has been
 // written, and while it looks, the file cannot be replaced. Such a look lasts
-// moments, so a refused rename is tried again every step until the deadline
-// before the save takes a weaker road. The launcher keeps the simulator
-// suspended meanwhile, so the deadline runs on the clock, not on a count of
-// tries, whose length depends on the system's timer.
+// moments, so a refused rename is tried again every step until the deadline.
+// The launcher keeps the simulator suspended meanwhile, so the deadline runs
+// on the clock, not on a count of tries, whose length depends on the
+// system's timer.
 constexpr std::uint64_t kSaveDeadlineMilliseconds = 2000;
 constexpr unsigned kRetryStepMilliseconds = 10;
 
@@ -34,10 +35,6 @@ constexpr std::uint32_t kKeptAttributes = platform::kAttributeHidden | platform:
 
 bool IsMissing(ErrorNumber error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
-}
-
-bool IsHeld(ErrorNumber error) {
-  return error == platform::kErrorSharingViolation || error == platform::kErrorAccessDenied;
 }
 
 fs::path WithSuffix(const fs::path& file, const char* suffix) {
@@ -85,33 +82,25 @@ bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string
          isNumber(numbers.substr(dash + 1));
 }
 
-// Deletes the temporary files that a save cut short left beside `file`:
-// plain files of exactly that naming only, never a folder or a link. A link
-// is told by where it leads too, as some systems show a link to a file as a
-// plain file (and deleting it there deletes what it names). Only under the
-// session lock, while no other launcher is saving. True when there was one:
-// a save was cut short, by a power cut, or during a rewrite in place.
-bool RemoveLeftoversOf(const fs::path& file) {
+// Deletes what saves cut short left beside `file`: names of exactly the
+// temporary naming that lead nowhere else (a link would lead elsewhere, and
+// some systems show a link to a file as a plain one). Only under the session
+// lock, while no other launcher is saving.
+void RemoveLeftoversOf(const fs::path& file) {
   const fs::path folder = file.parent_path();
-  std::vector<platform::FolderEntry> entries;
-  if (platform::ListFolder(folder, &entries) != 0) return false;
+  std::vector<fs::path> names;
   fs::path realFolder;
-  if (platform::RealLocation(folder, &realFolder) != 0) return false;
-  bool found = false;
-  const std::uint32_t notPlain = platform::kAttributeDirectory | platform::kAttributeLink;
-  for (const platform::FolderEntry& entry : entries) {
-    if ((entry.attributes & notPlain) != 0 ||
-        !IsTemporaryNameOf(entry.name.native(), file.filename().native())) {
-      continue;
-    }
+  if (platform::ListFolder(folder, &names) != 0 ||
+      platform::RealLocation(folder, &realFolder) != 0) {
+    return;
+  }
+  for (const fs::path& name : names) {
     fs::path real;
-    if (platform::RealLocation(folder / entry.name, &real) == 0 &&
-        real == realFolder / entry.name) {
-      platform::RemoveFile(folder / entry.name);
-      found = true;
+    if (IsTemporaryNameOf(name.native(), file.filename().native()) &&
+        platform::RealLocation(folder / name, &real) == 0 && real == realFolder / name) {
+      platform::RemoveFile(folder / name);
     }
   }
-  return found;
 }
 
 bool IsTaken(ErrorNumber error) {
@@ -119,11 +108,25 @@ bool IsTaken(ErrorNumber error) {
 }
 
 // A new file beside the one it is to replace, open from its creation to its
-// rename, so that no scanner gets hold of it in between, and deleted by the
-// system should the launcher end before the rename.
+// rename, so that no scanner gets hold of it in between. Unless it took that
+// file's place, it is deleted when it goes; a launcher ended before then
+// leaves it to the next one's RemoveLeftoversOf.
 struct NewFile {
+  NewFile() = default;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile() {
+    Close();
+    if (!path.empty() && !placed) platform::RemoveFile(path);
+  }
+  void Close() {
+    if (opened != nullptr) platform::CloseFile(opened);
+    opened = nullptr;
+  }
+
   fs::path path;
   platform::OpenFile opened = nullptr;
+  bool placed = false;
 };
 
 // The bytes in a new file beside `file`, with the marks, on the disk.
@@ -131,11 +134,11 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
                          NewFile* created) {
   ErrorNumber error = platform::kErrorFileExists;
   for (unsigned attempt = 0; IsTaken(error) && attempt < kTemporaryNamesPerProcess; ++attempt) {
-    created->path = TemporaryName(file, platform::ProcessId(), attempt);
-    error = platform::CreateNewFile(created->path, &created->opened);
+    const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
+    error = platform::CreateNewFile(name, &created->opened);
+    if (error == 0) created->path = name;
   }
-  if (error != 0) return error;
-  error = platform::WriteToFile(created->opened, bytes);
+  if (error == 0) error = platform::WriteToFile(created->opened, bytes);
   if (error == 0 && marks != 0) error = platform::SetOpenFileAttributes(created->opened, marks);
   if (error == 0) error = platform::FlushToDisk(created->opened);
   return error;
@@ -168,52 +171,51 @@ ErrorNumber RenameBefore(std::uint64_t deadline, std::initializer_list<fs::path>
   }
 }
 
-// Renames the new file over `target`, trying a refusal again until the
-// deadline. Where the file system cannot rename an open file, the file is
-// kept, closed (`created.opened` then null) and renamed by name.
-ErrorNumber RenameOver(NewFile& created, const fs::path& target, std::uint64_t deadline) {
+// Puts the new file in the place of `target`, trying a refusal again until
+// the deadline. Where the file system cannot rename an open file, it is
+// closed and renamed by name.
+ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t deadline) {
   ErrorNumber error = RenameBefore(
       deadline, {target}, [&] { return platform::RenameOpenFileOver(created.opened, target); });
-  if (error != platform::kErrorNotSupported) return error;
-  error = platform::KeepWhenClosed(created.opened);
-  platform::CloseFile(created.opened);
-  created.opened = nullptr;
-  if (error != 0) return error;
-  error = RenameBefore(deadline, {created.path, target},
-                       [&] { return platform::RenameOver(created.path, target); });
-  if (error != 0) platform::RemoveFile(created.path);
+  if (error == platform::kErrorNotSupported) {
+    created.Close();
+    error = RenameBefore(deadline, {created.path, target},
+                         [&] { return platform::RenameFileOver(created.path, target); });
+  }
+  created.placed = error == 0;
   return error;
 }
 
-// Closes the new file, which the system then deletes unless it was renamed.
-void Close(NewFile& created) {
-  if (created.opened != nullptr) platform::CloseFile(created.opened);
-  created.opened = nullptr;
-}
-
-// Rewrites the file where it stands. The new file stays beside it, complete,
-// until the rewrite is done, so that the next launch knows a rewrite cut
-// short by its leftover (see RemoveLeftoversOf).
-ErrorNumber RewriteInPlaceBeside(NewFile& created, const fs::path& target, std::string_view text) {
-  if (created.opened != nullptr) platform::KeepWhenClosed(created.opened);
-  Close(created);
-  const ErrorNumber error = platform::RewriteInPlace(target, text);
-  platform::RemoveFile(created.path);
-  return error;
-}
-
-// The backup takes the bytes by the same road as the file: complete and on
-// the disk under a new name before one rename replaces the old backup, so a
-// failure leaves the old backup as it was. It is tried once: a backup held
-// by another program is left as it was rather than waited for. A folder or a
-// read-only file at the backup's name is left alone. Failures do not concern
-// the caller.
+// The backup takes the bytes by the same road as the file, tried once: a
+// backup held by another program is left as it was rather than waited for,
+// and so is a read-only one. Failures do not concern the caller.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
-  const std::uint32_t untouchable = platform::kAttributeDirectory | platform::kAttributeReadOnly;
-  if ((AttributesOf(backup) & untouchable) != 0) return;
+  if ((AttributesOf(backup) & platform::kAttributeReadOnly) != 0) return;
   NewFile created;
-  if (WriteNewFile(backup, bytes, 0, &created) == 0) RenameOver(created, backup, 0);
-  Close(created);
+  if (WriteNewFile(backup, bytes, 0, &created) == 0) PutInPlace(created, backup, 0);
+}
+
+// What a writer cut short by a power cut leaves: the file's new length went
+// to the disk before its content, which reads as zeroes, or nothing at all.
+// A launch never writes such a file: it writes at least one section, and a
+// zero byte only where it read one.
+bool IsDamaged(std::string_view bytes) {
+  return bytes.empty() || bytes.find('\0') != std::string_view::npos;
+}
+
+// Takes the lock, waiting for another launcher's for at most
+// kLockWaitMilliseconds, also where the lock answers that it may not be
+// waited for (it belongs to an elevated launcher): then it is tried again
+// until that one lets it go.
+ErrorNumber AcquireLock(const std::string& name, platform::SessionLock* held) {
+  const std::uint64_t deadline = platform::Milliseconds() + SettingsStore::kLockWaitMilliseconds;
+  for (;;) {
+    const std::uint64_t now = platform::Milliseconds();
+    const auto left = static_cast<unsigned>(now < deadline ? deadline - now : 0);
+    const ErrorNumber error = platform::AcquireSessionLock(name, left, held);
+    if (error != platform::kErrorAccessDenied || now >= deadline) return error;
+    platform::Sleep(kRetryStepMilliseconds);
+  }
 }
 
 }  // namespace
@@ -228,10 +230,10 @@ SettingsStore::SettingsStore(const std::string& name) {
   path = folder / ("settings_pro_" + std::string(kProductTitle) + "_" + name + ".ini");
   backupPath = WithSuffix(path, ".bak");
 
-  lockError = platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
-                                           kLockWaitMilliseconds, &sessionLock);
-  readError = platform::ReadWholeFile(path, &fileBytes);
-  if (readError == 0) ParseSections(fileBytes, sections);
+  lockError = AcquireLock(std::string(kProductTitle) + " settings store " + name, &sessionLock);
+  std::string file;
+  readError = platform::ReadWholeFile(path, &file);
+  if (readError == 0) Load(std::move(file));
 }
 
 SettingsStore::~SettingsStore() {
@@ -255,6 +257,16 @@ void SettingsStore::DeleteFiles() {
   }
 }
 
+void SettingsStore::Load(std::string file) {
+  std::string backup;
+  const bool restoring =
+      IsDamaged(file) && platform::ReadWholeFile(backupPath, &backup) == 0 && !IsDamaged(backup);
+  // What the damaged file still holds is laid over the backup's settings.
+  if (restoring) ParseSections(backup, sections);
+  ParseSections(file, sections);
+  if (!restoring) nextBackup = std::move(file);
+}
+
 void SettingsStore::WriteFile() {
   if (sessionLock == nullptr) ThrowFor("The settings file cannot be written", path, lockError);
   if (readError != 0 && !IsMissing(readError)) {
@@ -262,50 +274,31 @@ void SettingsStore::WriteFile() {
   }
   fs::path target;
   if (platform::RealLocation(path, &target) != 0) target = path;
-  // Root may write a read-only file regardless; the user's mark keeps it as
-  // it is everywhere.
   const std::uint32_t attributes = AttributesOf(target);
   if (attributes & platform::kAttributeReadOnly) {
     ThrowFor("The settings file cannot be written", path, platform::kErrorFileReadOnly);
   }
-  // Only a file that was read whole is backed up, so a backup is never
-  // replaced by anything but a complete earlier version. A save cut short
-  // may have left the file torn, so then the backup stays as it was.
-  bool backUp = readError == 0;
   if (!leftoversRemoved) {
-    backUp &= !RemoveLeftoversOf(target);
+    RemoveLeftoversOf(target);
     RemoveLeftoversOf(backupPath);
     leftoversRemoved = true;
   }
   std::string text = FormatSections(sections);
-  const ErrorNumber error = Save(target, text, attributes & kKeptAttributes, backUp);
+  const ErrorNumber error = Save(target, text, attributes & kKeptAttributes);
   if (error != 0) ThrowFor("The settings file could not be written", path, error);
   // From now on the file holds this store's content, which the next write
   // backs up.
   readError = 0;
-  fileBytes = std::move(text);
+  nextBackup = std::move(text);
 }
 
 ErrorNumber SettingsStore::Save(const fs::path& target, std::string_view text,
-                                std::uint32_t keptAttributes, bool backUp) {
+                                std::uint32_t keptAttributes) {
   const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
-  const bool hadFile = readError == 0;
   NewFile created;
   ErrorNumber error = WriteNewFile(target, text, keptAttributes, &created);
-  if (error != 0) {
-    Close(created);
-    return error;
-  }
+  if (error != 0) return error;
   // The backup is replaced only once the new content is safely on the disk.
-  if (backUp) ReplaceBackup(backupPath, fileBytes);
-  // Held open without delete sharing (by the simulator, an editor), the file
-  // cannot be replaced, and one held for longer than the deadline is taken
-  // as such: it is rewritten where it stands, under the lock.
-  if (hadFile && platform::CheckNotHeldOpen(target) == platform::kErrorSharingViolation) {
-    return RewriteInPlaceBeside(created, target, text);
-  }
-  error = RenameOver(created, target, deadline);
-  if (hadFile && IsHeld(error)) return RewriteInPlaceBeside(created, target, text);
-  Close(created);
-  return error;
+  if (nextBackup) ReplaceBackup(backupPath, *nextBackup);
+  return PutInPlace(created, target, deadline);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <sstream>
 #include <utility>
 
@@ -37,9 +38,6 @@ std::vector<FileCallFailure> failures;
 int callsBeforeEnd = -1;
 End ending = End::Killed;
 bool ended = false;
-// Whether the process ends during the call being made: a rewrite in place
-// then does half of its work.
-bool endingNow = false;
 // What a call answers once the process has ended.
 constexpr platform::ErrorNumber kEnded = 1117;  // ERROR_IO_DEVICE
 
@@ -61,16 +59,16 @@ void EndProcessAfter(int fileCalls, End how) {
 
 bool ProcessEnded() { return ended; }
 
-// Closes every file still open, as the system does when a process ends:
-// `deleting` new files not yet kept, or none.
-void CloseOpenFiles(bool deleting);
+// What the process's end does to the files (see End).
+void EndProcess(End how);
 
 // Records a file call; the error a test scripted for it, else 0.
 platform::ErrorNumber RecordFileCall(const std::string& line) {
   fileCalls.push_back(line);
-  endingNow = callsBeforeEnd-- == 0;
-  if (endingNow && ending == End::Killed) CloseOpenFiles(true);
-  ended |= endingNow;
+  if (callsBeforeEnd-- == 0) {
+    ended = true;
+    EndProcess(ending);
+  }
   if (ended) return kEnded;
   for (FileCallFailure& failure : failures) {
     if (line.rfind(failure.linePrefix, 0) != 0 || failure.times < 0) continue;
@@ -90,7 +88,7 @@ void Reset(const boost::filesystem::path& appData) {
   clock = 0;
   callsBeforeEnd = -1;
   ended = false;
-  CloseOpenFiles(false);
+  EndProcess(End::Killed);
 }
 
 }  // namespace recording
@@ -219,11 +217,20 @@ platform::ErrorNumber Checked(bool succeeded) { return succeeded ? 0 : FromErrno
 
 std::string NameOf(const fs::path& file) { return file.filename().string(); }
 
+// What was written and not yet flushed, by path; it moves with a rename.
+std::set<std::string> unflushed;
+
+// Moves what the stand-in knows of a file along with a rename.
+void Renamed(const fs::path& from, const fs::path& to) {
+  marks[to.string()] = marks[from.string()];
+  marks.erase(from.string());
+  if (unflushed.erase(from.string()) != 0) unflushed.insert(to.string());
+}
+
 // What stands behind an OpenFile.
 struct Opened {
   int descriptor;
   fs::path path;
-  bool deleteWhenClosed;
 };
 std::map<platform::OpenFile, Opened> openFiles;
 // What OpenFile points to: one distinct object each, never moved.
@@ -235,17 +242,12 @@ Opened& OpenedAs(platform::OpenFile file) {
   static Opened closed;
   const auto found = openFiles.find(file);
   if (found != openFiles.end()) return found->second;
-  closed = {-1, "<closed>", false};
+  closed = {-1, "<closed>"};
   return closed;
 }
 
 void Close(platform::OpenFile file) {
-  const Opened& opened = OpenedAs(file);
-  ::close(opened.descriptor);
-  if (opened.deleteWhenClosed) {
-    ::unlink(opened.path.c_str());
-    marks.erase(opened.path.string());
-  }
+  ::close(OpenedAs(file).descriptor);
   openFiles.erase(file);
 }
 
@@ -263,8 +265,6 @@ platform::ErrorNumber AttributesAt(const fs::path& file, std::uint32_t* attribut
   if (::lstat(file.c_str(), &status) != 0) return FromErrno(errno);
   const auto marked = marks.find(file.string());
   *attributes = marked == marks.end() ? 0 : marked->second;
-  if (S_ISDIR(status.st_mode)) *attributes |= platform::kAttributeDirectory;
-  if (S_ISLNK(status.st_mode)) *attributes |= platform::kAttributeLink;
   if ((status.st_mode & S_IWUSR) == 0) *attributes |= platform::kAttributeReadOnly;
   return 0;
 }
@@ -302,18 +302,6 @@ ErrorNumber GetAttributes(const fs::path& file, std::uint32_t* attributes) {
   return AttributesAt(file, attributes);
 }
 
-ErrorNumber SetAttributes(const fs::path& file, std::uint32_t attributes) {
-  if (const ErrorNumber error = RecordFileCall("SetAttributes " + NameOf(file))) return error;
-  struct stat status = {};
-  if (::stat(file.c_str(), &status) != 0) return FromErrno(errno);
-  const mode_t write = (attributes & kAttributeReadOnly) ? 0 : S_IWUSR;
-  if (::chmod(file.c_str(), (status.st_mode & 07777 & ~S_IWUSR) | write) != 0) {
-    return FromErrno(errno);
-  }
-  marks[file.string()] = attributes & kMarks;
-  return 0;
-}
-
 ErrorNumber RealLocation(const fs::path& file, fs::path* real) {
   if (const ErrorNumber error = RecordFileCall("RealLocation " + NameOf(file))) return error;
   boost::system::error_code failed;
@@ -327,7 +315,7 @@ ErrorNumber CreateNewFile(const fs::path& file, OpenFile* opened) {
       ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (descriptor < 0) return errno == EEXIST ? platform::kErrorFileExists : FromErrno(errno);
   *opened = &handles.emplace_back();
-  openFiles[*opened] = {descriptor, file, true};
+  openFiles[*opened] = {descriptor, file};
   return 0;
 }
 
@@ -335,9 +323,12 @@ ErrorNumber WriteToFile(OpenFile file, std::string_view bytes) {
   const Opened& opened = OpenedAs(file);
   if (const ErrorNumber error = RecordFileCall("WriteToFile " + NameOf(opened.path))) {
     // Part of it, as a full disk does; after the process's end, nothing.
-    if (error != recording::kEnded) WriteAll(opened.descriptor, bytes.substr(0, bytes.size() / 2));
+    if (error == recording::kEnded) return error;
+    WriteAll(opened.descriptor, bytes.substr(0, bytes.size() / 2));
+    unflushed.insert(opened.path.string());
     return error;
   }
+  unflushed.insert(opened.path.string());
   return Checked(WriteAll(opened.descriptor, bytes));
 }
 
@@ -353,6 +344,7 @@ ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes) {
 ErrorNumber FlushToDisk(OpenFile file) {
   const Opened& opened = OpenedAs(file);
   if (const ErrorNumber error = RecordFileCall("FlushToDisk " + NameOf(opened.path))) return error;
+  unflushed.erase(opened.path.string());
   return Checked(::fsync(opened.descriptor) == 0);
 }
 
@@ -363,19 +355,8 @@ ErrorNumber RenameOpenFileOver(OpenFile file, const fs::path& to) {
     return error;
   }
   if (::rename(opened.path.c_str(), to.c_str()) != 0) return FromErrno(errno);
-  marks[to.string()] = marks[opened.path.string()];
-  marks.erase(opened.path.string());
+  Renamed(opened.path, to);
   opened.path = to;
-  opened.deleteWhenClosed = false;
-  return 0;
-}
-
-ErrorNumber KeepWhenClosed(OpenFile file) {
-  Opened& opened = OpenedAs(file);
-  if (const ErrorNumber error = RecordFileCall("KeepWhenClosed " + NameOf(opened.path))) {
-    return error;
-  }
-  opened.deleteWhenClosed = false;
   return 0;
 }
 
@@ -383,14 +364,13 @@ void CloseFile(OpenFile file) {
   if (RecordFileCall("CloseFile " + NameOf(OpenedAs(file).path)) == 0) Close(file);
 }
 
-ErrorNumber RenameOver(const fs::path& from, const fs::path& to) {
+ErrorNumber RenameFileOver(const fs::path& from, const fs::path& to) {
   if (const ErrorNumber error =
-          RecordFileCall("RenameOver " + NameOf(from) + " -> " + NameOf(to))) {
+          RecordFileCall("RenameFileOver " + NameOf(from) + " -> " + NameOf(to))) {
     return error;
   }
   if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
-  marks[to.string()] = marks[from.string()];
-  marks.erase(from.string());
+  Renamed(from, to);
   return 0;
 }
 
@@ -398,46 +378,23 @@ ErrorNumber RemoveFile(const fs::path& file) {
   if (const ErrorNumber error = RecordFileCall("RemoveFile " + NameOf(file))) return error;
   if (::unlink(file.c_str()) != 0) return FromErrno(errno);
   marks.erase(file.string());
+  unflushed.erase(file.string());
   return 0;
-}
-
-ErrorNumber CheckNotHeldOpen(const fs::path& file) {
-  return RecordFileCall("CheckNotHeldOpen " + NameOf(file));
 }
 
 ErrorNumber CheckNotOpenElsewhere(const fs::path& file) {
   return RecordFileCall("CheckNotOpenElsewhere " + NameOf(file));
 }
 
-ErrorNumber RewriteInPlace(const fs::path& file, std::string_view bytes) {
-  const ErrorNumber scripted = RecordFileCall("RewriteInPlace " + NameOf(file));
-  if (scripted == recording::kEnded && !recording::endingNow) return scripted;
-  const int descriptor = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
-  if (scripted != 0) {
-    if (descriptor >= 0) WriteAll(descriptor, bytes.substr(0, bytes.size() / 2));
-    ::close(descriptor);
-    return scripted;
-  }
-  if (descriptor < 0) return FromErrno(errno);
-  const bool written = WriteAll(descriptor, bytes) &&
-                       ::ftruncate(descriptor, static_cast<off_t>(bytes.size())) == 0 &&
-                       ::fsync(descriptor) == 0;
-  const int error = errno;
-  ::close(descriptor);
-  return written ? 0 : FromErrno(error);
-}
-
-ErrorNumber ListFolder(const fs::path& folder, std::vector<FolderEntry>* entries) {
+ErrorNumber ListFolder(const fs::path& folder, std::vector<fs::path>* names) {
   if (const ErrorNumber error = RecordFileCall("ListFolder " + folder.filename().string())) {
     return error;
   }
   boost::system::error_code failed;
-  entries->clear();
+  names->clear();
   for (fs::directory_iterator entry(folder, failed), end; !failed && entry != end;
        entry.increment(failed)) {
-    std::uint32_t attributes = 0;
-    AttributesAt(entry->path(), &attributes);
-    entries->push_back({entry->path().filename(), attributes});
+    names->push_back(entry->path().filename());
   }
   return failed ? FromErrno(failed.value()) : 0;
 }
@@ -446,9 +403,25 @@ ErrorNumber ListFolder(const fs::path& folder, std::vector<FolderEntry>* entries
 
 namespace recording {
 
-void CloseOpenFiles(bool deleting) {
-  for (auto& [file, opened] : openFiles) opened.deleteWhenClosed &= deleting;
-  while (!openFiles.empty()) Close(openFiles.begin()->first);
+void Mark(const fs::path& file, std::uint32_t attributes) { marks[file.string()] = attributes; }
+
+void EndProcess(End how) {
+  if (how == End::Killed) {
+    // What was written stays, flushed or not.
+    while (!openFiles.empty()) Close(openFiles.begin()->first);
+    unflushed.clear();
+    return;
+  }
+  // NTFS keeps a file's new length before its content.
+  for (const std::string& file : unflushed) {
+    struct stat status = {};
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    if (descriptor >= 0 && ::fstat(descriptor, &status) == 0) {
+      WriteAll(descriptor, std::string(static_cast<std::size_t>(status.st_size), '\0'));
+    }
+    if (descriptor >= 0) ::close(descriptor);
+  }
+  unflushed.clear();
 }
 
 }  // namespace recording

@@ -23,10 +23,9 @@
 //   RenameOpenFileOver <created name> -> <to name>
 //   ReleaseSessionLock
 // A test makes any of them fail with FailFileCall, before it changes
-// anything (a write or a rewrite in place does half of its work first, as on
-// a full disk); the stand-in itself decides nothing. A new file goes when it
-// is closed unless it was renamed or kept. The clock (Milliseconds) moves
-// only by Sleep, rounded up to the script's timer tick, and by a lock wait.
+// anything (a write does half of its work first, as on a full disk); the
+// stand-in itself decides nothing. The clock (Milliseconds) moves only by
+// Sleep, rounded up to the script's timer tick, and by a lock wait.
 #pragma once
 
 #include <cstdint>
@@ -56,15 +55,18 @@ struct Script {
 
 // How the process ends part way.
 enum class End {
-  Killed,    // Open files are closed, and new ones not yet kept go.
-  PowerCut,  // Nothing more happens to any file.
+  Killed,    // Open files are closed.
+  PowerCut,  // What was written and not flushed reads as zeroes, at its length.
 };
 
-// Ends the process when `fileCalls` more file calls have been performed: a
-// rewrite in place then under way does half of its work, and every later
-// call is recorded, changes nothing and fails.
+// Ends the process when `fileCalls` more file calls have been performed:
+// every later call is recorded, changes nothing and fails.
 void EndProcessAfter(int fileCalls, End how);
 bool ProcessEnded();
+
+// Gives the file hidden, system and the like, which POSIX files have no
+// place for.
+void Mark(const boost::filesystem::path& file, std::uint32_t attributes);
 
 // Fails the next `times` file calls whose line starts with `linePrefix`
 // with the error (every one when times is 0).

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -50,6 +51,7 @@ class SettingsStoreOnDisk : public ::testing::Test {
   }
 
   testing_support::TemporaryFolder appData_;
+  const std::string forced_ = "[Loading]\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
 };
 
 TEST_F(SettingsStoreOnDisk, FirstWriteOnACleanProfileCreatesFolderAndFileButNoBackup) {
@@ -104,48 +106,69 @@ TEST_F(SettingsStoreOnDisk, FailedBackupKeepsTheOldBackupAndTheFileIsStillWritte
   EXPECT_EQ(FolderEntries().size(), 2u);
 }
 
-// A file held open without delete sharing is rewritten where it stands; a
-// refused rename is tried every 10 ms (on Windows' timer tick) for 2 s, then
-// the file is rewritten in place. A held backup is left as it was at once.
-TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlaceWhenNot) {
+// Every way a save meets a file that something holds, or refuses: a
+// refusal that may pass is tried every 10 ms (on Windows' timer tick) until
+// the deadline, a held backup is left as it was at once. A save that fails
+// leaves the file byte for byte (the backup holds its content once the new
+// content was on the disk) and tells which file it was; nothing else stays
+// in the folder.
+TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseReported) {
   const std::string process = "." + std::to_string(::getpid());
   const std::string renameNewFile = "RenameOpenFileOver " + File().filename().string() + process;
   const std::string renameNewBackup =
       "RenameOpenFileOver " + Backup().filename().string() + process;
-  const std::string old = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
+  const std::string old = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  const std::string oldBackup = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
   const auto fail = [](const std::string& call, platform::ErrorNumber error, int times = 0) {
     return [=] { recording::FailFileCall(call, error, times); };
+  };
+  const auto lockHeld = [](unsigned milliseconds) {
+    return [=] { recording::script.lockHeldMilliseconds = milliseconds; };
+  };
+  const auto readOnly = [](const fs::path& file) {
+    return [=] { fs::permissions(file, fs::owner_read | fs::group_read | fs::others_read); };
   };
   const struct {
     const char* name;
     std::function<void()> arrange;
-    bool inPlace;
+    bool saved;
     std::uint64_t waited;
-    bool backedUp;
+    const std::string& backupAfter;
   } holds[] = {
-      {"file held open", fail("CheckNotHeldOpen", platform::kErrorSharingViolation), true, 0, true},
-      {"new file held for a moment", fail(renameNewFile, platform::kErrorSharingViolation, 3),
-       false, 48, true},
-      {"new file held for good", fail(renameNewFile, platform::kErrorSharingViolation), true, 2000,
-       true},
+      {"new file held for a moment", fail(renameNewFile, platform::kErrorSharingViolation, 3), true,
+       48, old},
       {"new file refused while the file is open for a moment",
        [&] {
          fail("CheckNotOpenElsewhere", platform::kErrorSharingViolation, 2)();
          fail(renameNewFile, platform::kErrorAccessDenied, 2)();
        },
-       false, 32, true},
-      {"new file refused for good, not held", fail(renameNewFile, platform::kErrorAccessDenied),
-       true, 0, true},
-      {"backup held", fail(renameNewBackup, platform::kErrorSharingViolation), false, 0, false},
+       true, 32, old},
+      {"backup held", fail(renameNewBackup, platform::kErrorSharingViolation), true, 0, oldBackup},
+      {"backup read-only", readOnly(Backup()), true, 0, oldBackup},
       {"no renaming open files",
        [&] {
          fail("RenameOpenFileOver", platform::kErrorNotSupported)();
-         fail("RenameOver " + File().filename().string() + process,
+         fail("RenameFileOver " + File().filename().string() + process,
               platform::kErrorSharingViolation, 2)();
        },
-       false, 32, true},
-      {"lock held by another launcher for 4.9 s",
-       [] { recording::script.lockHeldMilliseconds = 4900; }, false, 4900, true},
+       true, 32, old},
+      {"lock held by another launcher for 4.9 s", lockHeld(4900), true, 4900, old},
+      {"lock refused for a moment", fail("AcquireSessionLock", platform::kErrorAccessDenied, 3),
+       true, 48, old},
+      {"lock held by another launcher for 5.1 s", lockHeld(5100), false, 5000, oldBackup},
+      {"lock refused for good", fail("AcquireSessionLock", platform::kErrorAccessDenied), false,
+       5008, oldBackup},
+      {"unreadable file", fail("ReadWholeFile", platform::kErrorSharingViolation), false, 0,
+       oldBackup},
+      {"read-only file", readOnly(File()), false, 0, oldBackup},
+      {"new file not created", fail("CreateNewFile", platform::kErrorAccessDenied), false, 0,
+       oldBackup},
+      {"new file written in part", fail("WriteToFile", 112, 1), false, 0, oldBackup},
+      {"new file not flushed", fail("FlushToDisk", 29, 1), false, 0, oldBackup},
+      {"new file held past the deadline", fail(renameNewFile, platform::kErrorSharingViolation),
+       false, 2000, old},
+      {"new file refused, nothing holding it", fail(renameNewFile, platform::kErrorAccessDenied),
+       false, 0, old},
   };
   for (const auto& hold : holds) {
     recording::Reset(appData_.path());
@@ -153,14 +176,22 @@ TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlace
     fs::remove_all(File().parent_path());
     fs::create_directories(File().parent_path());
     WriteFile(File(), old);
-    WriteFile(Backup(), "old backup");
+    WriteFile(Backup(), oldBackup);
     const std::uintmax_t identity = InodeOf(File());
     hold.arrange();
-    SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-    EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n") << hold.name;
-    EXPECT_EQ(InodeOf(File()) == identity, hold.inPlace) << hold.name;
+    try {
+      SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+      EXPECT_TRUE(hold.saved) << hold.name << ": no failure reported";
+    } catch (const fs::filesystem_error& failure) {
+      EXPECT_FALSE(hold.saved) << hold.name << ": " << failure.what();
+      EXPECT_EQ(failure.path1(), File()) << hold.name;
+      EXPECT_NE(failure.code().value(), 0) << hold.name;
+    }
+    EXPECT_EQ(ReadFile(File()), hold.saved ? forced_ : old) << hold.name;
+    EXPECT_EQ(InodeOf(File()) != identity, hold.saved)
+        << hold.name << ": replaced, never rewritten";
     EXPECT_EQ(recording::clock, hold.waited) << hold.name;
-    EXPECT_EQ(ReadFile(Backup()), hold.backedUp ? old : "old backup") << hold.name;
+    EXPECT_EQ(ReadFile(Backup()), hold.backupAfter) << hold.name;
     EXPECT_EQ(FolderEntries(),
               (std::set<std::string>{File().filename().string(), Backup().filename().string()}))
         << hold.name;
@@ -168,103 +199,96 @@ TEST_F(SettingsStoreOnDisk, HeldFilesAreReplacedWhenTheyCanBeAndRewrittenInPlace
 }
 
 // A launch may end after any file call of its save, killed or by a power cut
-// (then the system deletes nothing). Whenever it ends, the backup holds a
-// whole version, the file too unless it was being rewritten in place, no
-// killed save leaves a file behind, and the next save leaves nothing else.
+// (then what was not flushed reads as zeroes). Whenever it ends, the file and
+// the backup each hold a whole version, and the next save leaves nothing
+// else.
 TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextCleansUp) {
   const std::string old = "[Loading]\r\nSeat = 2\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string forced =
       "[Loading]\r\nSeat = 2\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
-  const std::string torn = forced.substr(0, forced.size() / 2) + old.substr(forced.size() / 2);
   const std::set<std::string> whole = {old, forced, "old backup"};
   const std::set<std::string> fileAndBackup = {File().filename().string(),
                                                Backup().filename().string()};
-  for (const bool heldOpen : {false, true}) {
-    for (const recording::End end : {recording::End::Killed, recording::End::PowerCut}) {
-      for (int calls = 0, ended = 1; ended; ++calls) {
-        SCOPED_TRACE(::testing::Message()
-                     << "held open " << heldOpen << ", killed " << (end == recording::End::Killed)
-                     << ", after call " << calls);
-        recording::Reset(appData_.path());
-        fs::remove_all(File().parent_path());
-        fs::create_directories(File().parent_path());
-        WriteFile(File(), old);
-        WriteFile(Backup(), "old backup");
-        if (heldOpen) recording::FailFileCall("CheckNotHeldOpen", platform::kErrorSharingViolation);
-        {
-          SettingsStore store("settings");
-          recording::EndProcessAfter(calls, end);
-          try {
-            store.SetValue("Loading", "ForceVRMode", "1");
-          } catch (const fs::filesystem_error&) {
-          }
+  for (const recording::End end : {recording::End::Killed, recording::End::PowerCut}) {
+    for (int calls = 0, ended = 1; ended; ++calls) {
+      SCOPED_TRACE(::testing::Message()
+                   << "killed " << (end == recording::End::Killed) << ", after call " << calls);
+      recording::Reset(appData_.path());
+      fs::remove_all(File().parent_path());
+      fs::create_directories(File().parent_path());
+      WriteFile(File(), old);
+      WriteFile(Backup(), "old backup");
+      {
+        SettingsStore store("settings");
+        recording::EndProcessAfter(calls, end);
+        try {
+          store.SetValue("Loading", "ForceVRMode", "1");
+        } catch (const fs::filesystem_error&) {
         }
-        ended = recording::ProcessEnded();
-        EXPECT_TRUE(whole.count(ReadFile(File())) || (heldOpen && ReadFile(File()) == torn));
-        EXPECT_TRUE(whole.count(ReadFile(Backup())));
-        if (end == recording::End::Killed && !heldOpen) {
-          EXPECT_EQ(FolderEntries(), fileAndBackup);
-        }
-
-        recording::Reset(appData_.path());
-        SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-        EXPECT_TRUE(whole.count(ReadFile(Backup())));
-        EXPECT_EQ(FolderEntries(), fileAndBackup);
       }
+      ended = recording::ProcessEnded();
+      EXPECT_TRUE(whole.count(ReadFile(File())));
+      EXPECT_TRUE(whole.count(ReadFile(Backup())));
+
+      recording::Reset(appData_.path());
+      SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+      EXPECT_EQ(ReadFile(File()), forced);
+      EXPECT_TRUE(whole.count(ReadFile(Backup())));
+      EXPECT_EQ(FolderEntries(), fileAndBackup);
     }
   }
 }
 
-// Every way the value can fail to reach the file: the file stays byte for
-// byte, so does the backup unless the new content was already on disk (then
-// it holds the file's content), nothing else is left in the folder, and the
-// caller learns which file it was.
-TEST_F(SettingsStoreOnDisk, ValueThatCannotBeSavedChangesNothingAndIsReported) {
-  const std::string file = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
-  const std::string backup = "[Loading]\r\nForceVRMode = 0\r\n\r\n";
-  const std::string newFile = File().filename().string() + "." + std::to_string(::getpid());
+// What a writer cut short by a power cut leaves: the length without the
+// content, or nothing. A good backup then gives the settings back and stays
+// as it is; without one the file is taken as it stands.
+TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
+  const std::string good = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  const std::string zeroes(4096, '\0');
   const struct {
     const char* name;
-    std::function<void()> arrange;
-    const std::string& backupAfter;
-  } refusals[] = {
-      {"lock held by another launcher for 5.1 s",
-       [] { recording::script.lockHeldMilliseconds = 5100; }, backup},
-      {"unreadable file", [] { recording::FailFileCall("ReadWholeFile", 32); }, backup},
-      {"read-only file",
-       [this] { fs::permissions(File(), fs::owner_read | fs::group_read | fs::others_read); },
-       backup},
-      {"new file not created", [] { recording::FailFileCall("CreateNewFile", 5); }, backup},
-      {"new file written in part", [] { recording::FailFileCall("WriteToFile", 112, 1); }, backup},
-      {"new file not flushed", [] { recording::FailFileCall("FlushToDisk", 29, 1); }, backup},
-      {"rename fails", [&] { recording::FailFileCall("RenameOpenFileOver " + newFile, 1392); },
-       file},
+    std::string file;
+    std::optional<std::string> backup;
+    std::string fileAfter;
+    std::optional<std::string> backupAfter;
+  } cases[] = {
+      {"zeroed", zeroes, good, forced_, good},
+      {"zeroed head", std::string(112, '\0') + "\r\n[Audio]\r\nVolume = 75\r\n", good,
+       "[Loading]\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 75\r\n\r\n", good},
+      {"empty", "", good, forced_, good},
+      {"zeroed, no backup", zeroes, std::nullopt, "[Loading]\r\nForceVRMode = 1\r\n\r\n", zeroes},
   };
-  for (const auto& refusal : refusals) {
+  for (const auto& c : cases) {
     recording::Reset(appData_.path());
     fs::remove_all(File().parent_path());
     fs::create_directories(File().parent_path());
-    WriteFile(File(), file);
-    WriteFile(Backup(), backup);
-    refusal.arrange();
-    try {
-      SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-      ADD_FAILURE() << refusal.name << ": no failure reported";
-    } catch (const fs::filesystem_error& failure) {
-      EXPECT_EQ(failure.path1(), File()) << refusal.name;
-      EXPECT_NE(failure.code().value(), 0) << refusal.name;
-    }
-    EXPECT_EQ(ReadFile(File()), file) << refusal.name;
-    EXPECT_EQ(ReadFile(Backup()), refusal.backupAfter) << refusal.name;
-    EXPECT_EQ(FolderEntries().size(), 2u) << refusal.name;
+    WriteFile(File(), c.file);
+    if (c.backup) WriteFile(Backup(), *c.backup);
+    SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+    EXPECT_EQ(ReadFile(File()), c.fileAfter) << c.name;
+    EXPECT_EQ(fs::exists(Backup()) ? std::optional(ReadFile(Backup())) : std::nullopt,
+              c.backupAfter)
+        << c.name;
   }
+}
+
+TEST_F(SettingsStoreOnDisk, LinkedSettingsFileStaysALinkAndItsTargetGetsTheContent) {
+  testing_support::TemporaryFolder synced;
+  const fs::path target = synced.path() / "settings.ini";
+  WriteFile(target, "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n");
+  fs::create_directories(File().parent_path());
+  fs::create_symlink(target, File());
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_EQ(ReadFile(target), forced_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(synced.path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(SettingsStoreOnDisk, HiddenAndSystemMarksAreKeptByTheNewFile) {
   fs::create_directories(File().parent_path());
   WriteFile(File(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
   const std::uint32_t marks = platform::kAttributeHidden | platform::kAttributeSystem;
-  ASSERT_EQ(platform::SetAttributes(File(), marks), 0u);
+  recording::Mark(File(), marks);
   const std::uintmax_t identity = InodeOf(File());
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
   std::uint32_t attributes = 0;
@@ -273,8 +297,9 @@ TEST_F(SettingsStoreOnDisk, HiddenAndSystemMarksAreKeptByTheNewFile) {
   EXPECT_NE(InodeOf(File()), identity);
 }
 
-// What a launch killed during its save left: its temporary files go, and
-// nothing else does, a link of that name and what it names included.
+// What a launch killed during its save left: its temporary files go, found
+// through a linked folder too, and nothing else does, a folder or a link of
+// that name and what it names included.
 TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   fs::create_directories(File().parent_path());
   const std::string file = File().filename().string();
@@ -288,6 +313,8 @@ TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   testing_support::TemporaryFolder elsewhere;
   WriteFile(elsewhere.path() / "precious", "precious");
   fs::create_symlink(elsewhere.path() / "precious", File().parent_path() / (file + ".7-7.tmp"));
+  fs::create_symlink(appData_.path(), elsewhere.path() / "linked");
+  recording::script.appData = elsewhere.path() / "linked";
 
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
   std::set<std::string> expected = kept;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <gmock/gmock.h>
@@ -80,6 +81,23 @@ TEST(LongPaths, TheFullPathsLengthDecidesAndDevicePathsStayAsGiven) {
   for (const auto& c : cases) {
     EXPECT_EQ(ExtendedLengthForm(c.given, c.full), c.extended) << c.given;
     EXPECT_EQ(WithoutExtendedPrefix(c.extended), c.plain) << c.extended;
+  }
+}
+
+// Written as WriteFile may do it: fewer bytes than given, or none at all
+// while reporting success (a loop would go on; after ten calls the fake
+// writes all, so such a loop ends, wrongly successful).
+TEST(WriteInChunks, ShortWritesGoOnAndOneThatWritesNothingFails) {
+  for (const std::size_t most : {std::size_t{3}, std::size_t{0}}) {
+    std::string written;
+    int calls = 0;
+    const auto write = [&](std::string_view chunk, std::size_t* done) {
+      *done = ++calls > 10 ? chunk.size() : std::min(most, chunk.size());
+      written.append(chunk.substr(0, *done));
+      return 0u;
+    };
+    EXPECT_EQ(platform::WriteInChunks("ten bytes!", write), most ? 0 : platform::kErrorWriteFault);
+    EXPECT_EQ(written, most ? "ten bytes!" : "");
   }
 }
 

@@ -429,13 +429,18 @@ class Case:
             self.wine.finish(process, 30, tool)
 
     @contextlib.contextmanager
-    def holding(self, file, sharing="rw"):
+    def holding(self, file, sharing="rw", let_go_ms=None):
         """tools/file_holder.exe keeping the file open with the given sharing
-        ("rw": read and write, no delete; "r"; "w"; "none")."""
-        with self.tool_running("file_holder", file, str(LAUNCH_TIMEOUT * 2000), sharing) as (
-                ready, _):
+        ("rw": read and write, no delete; "r"; "w"; "none"); with let_go_ms,
+        only until that long after a save's new file appeared. Yields a
+        function telling, after the block, whether the save was still under
+        way when the holder let go."""
+        extra = [] if let_go_ms is None else [str(let_go_ms)]
+        with self.tool_running("file_holder", file, str(LAUNCH_TIMEOUT * 2000), sharing,
+                               *extra) as (ready, stop):
             assert ready.read_text() == "ok", f"could not hold {file.name}"
-            yield
+            report = stop.with_name(stop.name + ".report")
+            yield lambda: (read_report(report) or {}).get("saving") == "1"
 
     @contextlib.contextmanager
     def scanning(self, hold_ms):

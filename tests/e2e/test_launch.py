@@ -169,6 +169,7 @@ def test_launchers_started_together_lose_nothing(case, count):
         assert (reads["missing"], reads["partial"]) == (0, 0), reads
         assert statuses == [0] * count
         assert all(reports), "every simulator started"
+        assert all("settings" in report for report in reports), "and could open its settings"
         # The backup holds the original or another launcher's write.
         for suffix, forced in (("", ["1"]), (".bak", ["0", "1"])):
             data = case.settings_file(suffix).read_bytes()

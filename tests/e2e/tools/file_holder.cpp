@@ -1,19 +1,32 @@
 // Holds a file open the way a running simulator might, so that the launcher
 // meets a file it may read and write but not delete or replace.
 //
-//   file_holder FILE READY STOP TIMEOUT_MS [SHARING]
+//   file_holder FILE READY STOP TIMEOUT_MS [SHARING [LET_GO_MS]]
 //
 // Opens FILE for reading and writing with SHARING ("rw", the default: read
 // and write sharing, no delete sharing; "r"; "w"; "none"), then creates READY
 // holding "ok", or "error=<Win32 error>" and exits 1 when the open failed.
-// Keeps the file open until the file STOP appears or TIMEOUT_MS pass.
+// Keeps the file open until the file STOP appears or TIMEOUT_MS pass. Given
+// LET_GO_MS, it lets go that long after a save's new file ("FILE.*.tmp")
+// appeared instead, and writes to STOP's name + ".report" whether a new file
+// was still there then ("saving").
 #include <string>
 
 #include <windows.h>
 
+#include "report_writer.h"
+
 namespace {
 
 bool Exists(const wchar_t* file) { return ::GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES; }
+
+bool NewFileBeside(const std::wstring& file) {
+  WIN32_FIND_DATAW found = {};
+  const HANDLE search = ::FindFirstFileW((file + L".*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return true;
+}
 
 // Written beside the marker and renamed, so that it never appears empty.
 void WriteMarker(const wchar_t* file, const std::string& text) {
@@ -40,6 +53,7 @@ int wmain(int argc, wchar_t** argv) {
   if (sharing == L"r") shareMode = FILE_SHARE_READ;
   if (sharing == L"w") shareMode = FILE_SHARE_WRITE;
   if (sharing == L"none") shareMode = 0;
+  const bool lettingGo = argc > 6;
 
   const HANDLE held = ::CreateFileW(file, GENERIC_READ | GENERIC_WRITE, shareMode, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -49,7 +63,16 @@ int wmain(int argc, wchar_t** argv) {
   }
   WriteMarker(ready, "ok");
   const ULONGLONG deadline = ::GetTickCount64() + timeout;
-  while (!Exists(stop) && ::GetTickCount64() < deadline) ::Sleep(20);
+  while (!Exists(stop) && !(lettingGo && NewFileBeside(file)) && ::GetTickCount64() < deadline) {
+    ::Sleep(lettingGo ? 1 : 20);
+  }
+  if (!lettingGo) {
+    ::CloseHandle(held);
+    return 0;
+  }
+  ::Sleep(static_cast<DWORD>(std::wcstoul(argv[6], nullptr, 10)));
+  e2e::Report report;
+  report.Add("saving", NewFileBeside(file) ? "1" : "0");
   ::CloseHandle(held);
-  return 0;
+  return report.SaveAs(std::wstring(stop) + L".report") ? 0 : 1;
 }
