@@ -1,15 +1,11 @@
-// The launcher's one door to the operating system.
+// The launcher's one door to the operating system: every service the
+// launcher and the settings store need from Windows is a plain function here.
+// The Windows program links platform_win32.cpp, the host tests a recording
+// stand-in with the same functions.
 //
-// Every service the launcher and the settings store need from Windows is a
-// plain function here. The Windows program links platform_win32.cpp; the host
-// tests link a recording stand-in with the same functions instead, so the
-// launch logic runs and is checked without Windows.
-//
-// Failures: a call that can fail returns an ErrorNumber, 0 when it did what it
-// says, else the Win32 error number of why not, and then has changed nothing
-// unless it says otherwise. Calls that return nothing do not report failures.
-// File calls take paths of any length: past Windows' old limit of 260
-// characters they pass them on in the "\\?\" form.
+// A call that can fail returns an ErrorNumber: 0 when it did what it says,
+// else the Win32 error number of why not, and then it has changed nothing
+// unless it says otherwise. File calls take paths of any length.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +37,7 @@ struct Process {
   void* mainThread = nullptr;
 };
 
-// Blocks the calling thread for at least the given time, rounded up to the
-// system's timer tick.
+// Blocks the thread for at least that long, rounded up to the timer's tick.
 void Sleep(unsigned milliseconds);
 
 // Milliseconds since a fixed moment, on a clock that never goes back.
@@ -59,12 +54,10 @@ void RestrictDllSearchToSystemFolder();
 // afterwards inherit.
 void SetEnvironment(const std::string& name, const std::string& value);
 
-// Starts the program with no command line, suspended, inheriting the
-// environment and the current directory. The name is resolved against the
-// current directory only.
+// Starts the program, looked for in the current directory only, with no
+// command line, suspended, inheriting the environment and that directory.
 ErrorNumber StartSuspended(const std::string& executable, Process* started);
 
-// Lets a suspended process's main thread run.
 void ResumeMainThread(const Process& started);
 
 // The command line without the program's own name, in the ANSI code page.
@@ -79,24 +72,20 @@ boost::filesystem::path OwnExecutablePath();
 ErrorNumber StartElevated(const boost::filesystem::path& file,
                           const boost::filesystem::path& workingDirectory);
 
-// Message boxes. The launcher's own texts and the caption are in the ANSI
-// code page and show exactly as MessageBoxA would show them. What it adds
-// about a failure (a path, the system's reason) comes as details in UTF-8:
-// the ANSI code page cannot hold every folder name, and UTF-8, unlike wide
-// strings (UTF-16 on Windows, UTF-32 on the host, where converting a path
-// to one depends on the locale), is the same std::string in both builds.
+// Message boxes, owned by no window and without an icon. The launcher's own
+// texts and the caption are in the ANSI code page, shown as MessageBoxA
+// would. Details of a failure (a path, the system's reason) come in UTF-8,
+// which holds every folder name and is the same std::string in both builds.
 
-// Whether a box brings itself to the foreground, for a message that follows
-// a program that may have taken the whole screen.
+// Whether a box brings itself to the foreground, in front of a program that
+// may have taken the whole screen.
 enum class Focus { AsUsual, TakeForeground };
 
-// Shows a message box with an OK button and no icon, owned by no window: the
-// text with the details right after it.
+// An OK box: the text with the details right after it.
 void ShowMessage(const std::string& text, const std::string& caption,
                  const std::string& detailsUtf8 = "", Focus focus = Focus::AsUsual);
 
-// Shows a message box with Yes and No buttons and no icon, owned by no
-// window. Returns true when the user pressed Yes.
+// A Yes and No box; true when the user pressed Yes.
 bool AskYesNo(const std::string& text, const std::string& caption);
 
 // The path as the file system names it, in UTF-8.
@@ -133,9 +122,7 @@ void ReleaseSessionLock(SessionLock held);
 inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kAttributeHidden = 0x2;
 inline constexpr std::uint32_t kAttributeSystem = 0x4;
-inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
-inline constexpr std::uint32_t kAttributeLink = 0x400;  // A symbolic link or junction.
 inline constexpr std::uint32_t kAttributeNotContentIndexed = 0x2000;
 
 // Creates the folder and any missing parents; an existing folder is fine.
@@ -161,14 +148,12 @@ using OpenFile = void*;
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
-// Gives the open file these attributes.
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes);
 // Waits until what was written is on the disk.
 ErrorNumber FlushToDisk(OpenFile file);
 // Renames the open file to `to` in one step, replacing a file there: anyone
 // who opens `to` finds the old file or the new one, never none.
-// kErrorNotSupported where the file system cannot rename an open file; then
-// nothing changed.
+// kErrorNotSupported where the file system cannot rename an open file.
 ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to);
 void CloseFile(OpenFile file);
 

@@ -213,10 +213,7 @@ ErrorNumber ErrorUnless(BOOL succeeded) {
 std::wstring Extended(const boost::filesystem::path& path) {
   const std::wstring& given = path.native();
   const std::wstring full = WholePath([&given](wchar_t* buffer, std::size_t size) -> std::size_t {
-    const DWORD length =
-        ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(size), buffer, nullptr);
-    // Too small a buffer gets the length it needs, with its terminating zero.
-    return length >= size ? size : length;
+    return ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(size), buffer, nullptr);
   });
   return ExtendedLengthForm(given, full);
 }
@@ -230,20 +227,17 @@ bool IsUnsupported(ErrorNumber error) {
 }  // namespace
 
 ErrorNumber CreateFolders(const boost::filesystem::path& folder) {
-  const DWORD standing = ::GetFileAttributesW(Extended(folder).c_str());
-  if (standing != INVALID_FILE_ATTRIBUTES) {
-    return (standing & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ERROR_ALREADY_EXISTS;
-  }
+  const auto isFolder = [&folder] {
+    const DWORD attributes = ::GetFileAttributesW(Extended(folder).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
+  if (isFolder()) return 0;
   const boost::filesystem::path parent = folder.parent_path();
-  if (folder.has_relative_path() && !parent.empty() && parent != folder) {
-    const ErrorNumber error = CreateFolders(parent);
-    if (error != 0) return error;
-  }
+  const bool hasParent = folder.has_relative_path() && !parent.empty() && parent != folder;
+  if (const ErrorNumber error = hasParent ? CreateFolders(parent) : 0) return error;
   if (::CreateDirectoryW(Extended(folder).c_str(), nullptr)) return 0;
   const DWORD error = ::GetLastError();
-  // Another launcher may have made it meanwhile.
-  const DWORD now = ::GetFileAttributesW(Extended(folder).c_str());
-  return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) ? 0 : error;
+  return isFolder() ? 0 : error;  // Another launcher may have made it meanwhile.
 }
 
 ErrorNumber ReadWholeFile(const boost::filesystem::path& file, std::string* bytes) {
@@ -273,17 +267,15 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
   const FileHandle opened(::CreateFileW(Extended(file).c_str(), 0, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!opened.IsOpen()) return ::GetLastError();
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(opened.handle, buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0) return ::GetLastError();
-    if (length < buffer.size()) {
-      *real = WithoutExtendedPrefix(std::wstring_view(buffer.data(), length));
-      return 0;
-    }
-    buffer.resize(length + 1);
-  }
+  DWORD error = 0;
+  const std::wstring found = WholePath([&](wchar_t* buffer, std::size_t size) -> std::size_t {
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(opened.handle, buffer, static_cast<DWORD>(size), 0);
+    if (length == 0) error = ::GetLastError();
+    return length;
+  });
+  if (error == 0) *real = WithoutExtendedPrefix(found);
+  return error;
 }
 
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened) {

@@ -29,9 +29,10 @@ inline std::wstring_view ArgumentsAfterProgramName(std::wstring_view commandLine
   return arguments == std::wstring_view::npos ? std::wstring_view() : commandLine.substr(arguments);
 }
 
-// The whole path from a call that fills a buffer as GetModuleFileNameW does:
-// `fill(buffer, size)` returns the length written, or `size` when the path
-// was cut to fit. The buffer grows until the path fits.
+// The whole path from a call that fills a buffer: `fill(buffer, size)`
+// returns the length written, or, when the path did not fit, `size` (as
+// GetModuleFileNameW does) or the size it needs (as GetFullPathNameW does).
+// The buffer grows until the path fits.
 template <typename Fill>
 std::wstring WholePath(Fill fill) {
   std::wstring buffer(260, L'\0');  // MAX_PATH, enough for nearly every path.
@@ -41,7 +42,7 @@ std::wstring WholePath(Fill fill) {
       buffer.resize(length);
       return buffer;
     }
-    buffer.resize(buffer.size() * 2);
+    buffer.resize(std::max(buffer.size() * 2, length));
   }
 }
 

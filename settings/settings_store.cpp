@@ -14,21 +14,16 @@ using platform::ErrorNumber;
 
 namespace {
 
-// How long a save may wait, all told, for a file that something holds for a
-// moment: a scanner or an indexer often opens a file the moment it has been
-// written, and while it looks, the file cannot be replaced. Such a look lasts
-// moments, so a refused rename is tried again every step until the deadline.
-// The launcher keeps the simulator suspended meanwhile, so the deadline runs
-// on the clock, not on a count of tries, whose length depends on the
-// system's timer.
+// How long a save may wait, all told, for a file that a scanner or an indexer
+// holds for a moment. The simulator is suspended meanwhile, so the deadline
+// runs on the clock rather than on a count of tries of the timer's length.
 constexpr std::uint64_t kSaveDeadlineMilliseconds = 2000;
 constexpr unsigned kRetryStepMilliseconds = 10;
 
 // Names tried for a new file beside the same file by one process.
 constexpr unsigned kTemporaryNamesPerProcess = 100;
 
-// What a rewrite keeps of the old file: its owner's marks, not the read-only
-// one (such a file is never written) nor what tells its kind.
+// What a rewrite keeps of the old file (a read-only one is never written).
 constexpr std::uint32_t kKeptAttributes = platform::kAttributeHidden | platform::kAttributeSystem |
                                           platform::kAttributeArchive |
                                           platform::kAttributeNotContentIndexed;
@@ -37,55 +32,52 @@ bool IsMissing(ErrorNumber error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
 
-fs::path WithSuffix(const fs::path& file, const char* suffix) {
-  fs::path result = file;
-  result += suffix;
-  return result;
-}
-
 [[noreturn]] void ThrowFor(const char* what, const fs::path& file, ErrorNumber error) {
   throw fs::filesystem_error(
       what, file,
       boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
 }
 
-// The attributes of what stands at the path; 0 when nothing does or they
-// cannot be read.
+// The attributes of what stands at the path; 0 when they cannot be read.
 std::uint32_t AttributesOf(const fs::path& file) {
   std::uint32_t attributes = 0;
   return platform::GetAttributes(file, &attributes) == 0 ? attributes : 0;
 }
 
-// The temporary files beside `file` are named "<file>.<process id>-<n>.tmp":
-// unique among the processes running, and told apart from everything else
-// in the folder by IsTemporaryNameOf.
-fs::path TemporaryName(const fs::path& file, std::uint32_t process, unsigned attempt) {
-  return WithSuffix(
-      file, ("." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp").c_str());
+// Runs `attempt` until it succeeds, fails in a way that `passes` says will
+// not pass, or the deadline has gone by, trying again every step.
+template <typename Attempt, typename Passes>
+ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt, const Passes& passes) {
+  for (;;) {
+    const ErrorNumber error = attempt();
+    if (error == 0 || platform::Milliseconds() >= deadline || !passes(error)) return error;
+    platform::Sleep(kRetryStepMilliseconds);
+  }
+}
+
+// "<file>.<process id>-<n>.tmp": unique among the processes running, and
+// told apart from everything else in the folder by IsTemporaryNameOf.
+fs::path TemporaryName(fs::path file, std::uint32_t process, unsigned attempt) {
+  return file += "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
 }
 
 bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string_type& file) {
-  using String = fs::path::string_type;
-  const String tail = {'.', 't', 'm', 'p'};
-  const std::size_t start = file.size() + 1;
-  if (name.size() <= start + tail.size() || name.compare(0, file.size(), file) != 0 ||
-      name[file.size()] != '.' || name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+  const fs::path::string_type tail = {'.', 't', 'm', 'p'};
+  if (name.size() < file.size() + 8 || name.compare(0, file.size(), file) != 0 ||
+      name[file.size()] != '.' || name.compare(name.size() - 4, 4, tail) != 0) {
     return false;
   }
-  const String numbers = name.substr(start, name.size() - tail.size() - start);
-  const auto isNumber = [](const String& part) {
-    return !part.empty() &&
-           std::all_of(part.begin(), part.end(), [](auto c) { return c >= '0' && c <= '9'; });
-  };
-  const std::size_t dash = numbers.find('-');
-  return dash != String::npos && isNumber(numbers.substr(0, dash)) &&
-         isNumber(numbers.substr(dash + 1));
+  const auto isDigit = [](auto c) { return c >= '0' && c <= '9'; };
+  const auto begin = name.begin() + static_cast<std::ptrdiff_t>(file.size() + 1);
+  const auto end = name.end() - 4;
+  const auto dash = std::find_if_not(begin, end, isDigit);
+  return dash != begin && dash != end && *dash == '-' && dash + 1 != end &&
+         std::all_of(dash + 1, end, isDigit);
 }
 
-// Deletes what saves cut short left beside `file`: names of exactly the
-// temporary naming that lead nowhere else (a link would lead elsewhere, and
-// some systems show a link to a file as a plain one). Only under the session
-// lock, while no other launcher is saving.
+// Deletes what saves cut short left beside `file`, under the session lock:
+// names of its temporary naming that lead nowhere else (as a link would,
+// which some systems show as a plain file).
 void RemoveLeftoversOf(const fs::path& file) {
   const fs::path folder = file.parent_path();
   std::vector<fs::path> names;
@@ -103,14 +95,9 @@ void RemoveLeftoversOf(const fs::path& file) {
   }
 }
 
-bool IsTaken(ErrorNumber error) {
-  return error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists;
-}
-
-// A new file beside the one it is to replace, open from its creation to its
-// rename, so that no scanner gets hold of it in between. Unless it took that
-// file's place, it is deleted when it goes; a launcher ended before then
-// leaves it to the next one's RemoveLeftoversOf.
+// A new file, open from its creation to its rename so that no scanner gets
+// hold of it in between, and deleted when it goes unless it took the old
+// file's place. A launcher ended before then leaves it to RemoveLeftoversOf.
 struct NewFile {
   NewFile() = default;
   NewFile(const NewFile&) = delete;
@@ -133,7 +120,10 @@ struct NewFile {
 ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint32_t marks,
                          NewFile* created) {
   ErrorNumber error = platform::kErrorFileExists;
-  for (unsigned attempt = 0; IsTaken(error) && attempt < kTemporaryNamesPerProcess; ++attempt) {
+  for (unsigned attempt = 0;
+       attempt < kTemporaryNamesPerProcess &&
+       (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists);
+       ++attempt) {
     const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
     error = platform::CreateNewFile(name, &created->opened);
     if (error == 0) created->path = name;
@@ -144,78 +134,48 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
   return error;
 }
 
-// True when the rename failed only because something has a file open for
-// the moment: a sharing violation, or access denied while another program has
-// one of them open (a reader that allows deleting still keeps a file from
-// being replaced; access denied also means no permission, which waiting does
-// not mend).
+// True when a rename failed only because another program has one of the
+// files open (even one that allows deleting keeps it from being replaced);
+// access denied may also mean no permission, which waiting does not mend.
 bool IsMomentaryHold(ErrorNumber error, std::initializer_list<fs::path> files) {
-  if (error == platform::kErrorSharingViolation) return true;
-  return error == platform::kErrorAccessDenied &&
-         std::any_of(files.begin(), files.end(), [](const fs::path& file) {
-           return platform::CheckNotOpenElsewhere(file) == platform::kErrorSharingViolation;
-         });
+  return error == platform::kErrorSharingViolation ||
+         (error == platform::kErrorAccessDenied &&
+          std::any_of(files.begin(), files.end(), [](const fs::path& file) {
+            return platform::CheckNotOpenElsewhere(file) == platform::kErrorSharingViolation;
+          }));
 }
 
-// Runs `rename` until it succeeds, fails for another reason than a momentary
-// hold on `files`, or the deadline has passed.
-template <typename Rename>
-ErrorNumber RenameBefore(std::uint64_t deadline, std::initializer_list<fs::path> files,
-                         const Rename& rename) {
-  for (;;) {
-    const ErrorNumber error = rename();
-    if (error == 0 || platform::Milliseconds() >= deadline || !IsMomentaryHold(error, files)) {
-      return error;
-    }
-    platform::Sleep(kRetryStepMilliseconds);
-  }
-}
-
-// Puts the new file in the place of `target`, trying a refusal again until
-// the deadline. Where the file system cannot rename an open file, it is
-// closed and renamed by name.
+// Puts the new file in the place of `target` before the deadline; by name
+// where the file system cannot rename an open file.
 ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t deadline) {
-  ErrorNumber error = RenameBefore(
-      deadline, {target}, [&] { return platform::RenameOpenFileOver(created.opened, target); });
+  ErrorNumber error = TryUntil(
+      deadline, [&] { return platform::RenameOpenFileOver(created.opened, target); },
+      [&](ErrorNumber refusal) { return IsMomentaryHold(refusal, {target}); });
   if (error == platform::kErrorNotSupported) {
     created.Close();
-    error = RenameBefore(deadline, {created.path, target},
-                         [&] { return platform::RenameFileOver(created.path, target); });
+    error = TryUntil(
+        deadline, [&] { return platform::RenameFileOver(created.path, target); },
+        [&](ErrorNumber refusal) {
+          return IsMomentaryHold(refusal, {created.path, target});
+        });
   }
   created.placed = error == 0;
   return error;
 }
 
-// The backup takes the bytes by the same road as the file, tried once: a
-// backup held by another program is left as it was rather than waited for,
-// and so is a read-only one. Failures do not concern the caller.
+// The backup takes the bytes by the same road as the file, tried once, so
+// that a held backup is left as it was rather than waited for.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
   if ((AttributesOf(backup) & platform::kAttributeReadOnly) != 0) return;
   NewFile created;
   if (WriteNewFile(backup, bytes, 0, &created) == 0) PutInPlace(created, backup, 0);
 }
 
-// What a writer cut short by a power cut leaves: the file's new length went
-// to the disk before its content, which reads as zeroes, or nothing at all.
-// A launch never writes such a file: it writes at least one section, and a
-// zero byte only where it read one.
+// What a writer cut short by a power cut leaves (its length reached the disk,
+// its content did not), and never a launch: it writes at least one section,
+// and a zero byte only where it read one.
 bool IsDamaged(std::string_view bytes) {
   return bytes.empty() || bytes.find('\0') != std::string_view::npos;
-}
-
-// Takes the lock, waiting for another launcher's for at most
-// kLockWaitMilliseconds, also where the lock answers that it may not be
-// waited for (it belongs to an elevated launcher): then it is tried again
-// until that one lets it go.
-ErrorNumber AcquireLock(const std::string& name, platform::SessionLock* held) {
-  const std::uint64_t deadline = platform::Milliseconds() + SettingsStore::kLockWaitMilliseconds;
-  for (;;) {
-    const std::uint64_t now = platform::Milliseconds();
-    const auto left = static_cast<unsigned>(now < deadline ? deadline - now : 0);
-    const ErrorNumber error = platform::AcquireSessionLock(name, left, held);
-    if (error != platform::kErrorAccessDenied || now >= deadline) return error;
-    platform::Sleep(kRetryStepMilliseconds);
-  }
 }
 
 }  // namespace
@@ -228,9 +188,20 @@ SettingsStore::SettingsStore(const std::string& name) {
   const ErrorNumber uncreated = platform::CreateFolders(folder);
   if (uncreated != 0) ThrowFor("The settings folder cannot be created", folder, uncreated);
   path = folder / ("settings_pro_" + std::string(kProductTitle) + "_" + name + ".ini");
-  backupPath = WithSuffix(path, ".bak");
+  backupPath = path;
+  backupPath += ".bak";
 
-  lockError = AcquireLock(std::string(kProductTitle) + " settings store " + name, &sessionLock);
+  // An elevated launcher's lock may refuse a launcher without elevation even
+  // the wait; that one tries again until the lock is gone.
+  const std::uint64_t deadline = platform::Milliseconds() + kLockWaitMilliseconds;
+  lockError = TryUntil(
+      deadline,
+      [&] {
+        const std::uint64_t now = std::min(platform::Milliseconds(), deadline);
+        return platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
+                                            static_cast<unsigned>(deadline - now), &sessionLock);
+      },
+      [](ErrorNumber refusal) { return refusal == platform::kErrorAccessDenied; });
   std::string file;
   readError = platform::ReadWholeFile(path, &file);
   if (readError == 0) Load(std::move(file));
@@ -268,37 +239,27 @@ void SettingsStore::Load(std::string file) {
 }
 
 void SettingsStore::WriteFile() {
-  if (sessionLock == nullptr) ThrowFor("The settings file cannot be written", path, lockError);
-  if (readError != 0 && !IsMissing(readError)) {
-    ThrowFor("The settings file cannot be written", path, readError);
-  }
+  const char* const unwritten = "The settings file cannot be written";
+  if (sessionLock == nullptr) ThrowFor(unwritten, path, lockError);
+  if (readError != 0 && !IsMissing(readError)) ThrowFor(unwritten, path, readError);
   fs::path target;
   if (platform::RealLocation(path, &target) != 0) target = path;
   const std::uint32_t attributes = AttributesOf(target);
   if (attributes & platform::kAttributeReadOnly) {
-    ThrowFor("The settings file cannot be written", path, platform::kErrorFileReadOnly);
+    ThrowFor(unwritten, path, platform::kErrorFileReadOnly);
   }
-  if (!leftoversRemoved) {
-    RemoveLeftoversOf(target);
-    RemoveLeftoversOf(backupPath);
-    leftoversRemoved = true;
-  }
+  RemoveLeftoversOf(target);
+  RemoveLeftoversOf(backupPath);
+
+  const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
   std::string text = FormatSections(sections);
-  const ErrorNumber error = Save(target, text, attributes & kKeptAttributes);
+  NewFile created;
+  ErrorNumber error = WriteNewFile(target, text, attributes & kKeptAttributes, &created);
+  // The backup is replaced only once the new content is safely on the disk.
+  if (error == 0 && nextBackup) ReplaceBackup(backupPath, *nextBackup);
+  if (error == 0) error = PutInPlace(created, target, deadline);
   if (error != 0) ThrowFor("The settings file could not be written", path, error);
-  // From now on the file holds this store's content, which the next write
-  // backs up.
+  // The next write backs up what this one wrote.
   readError = 0;
   nextBackup = std::move(text);
-}
-
-ErrorNumber SettingsStore::Save(const fs::path& target, std::string_view text,
-                                std::uint32_t keptAttributes) {
-  const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
-  NewFile created;
-  ErrorNumber error = WriteNewFile(target, text, keptAttributes, &created);
-  if (error != 0) return error;
-  // The backup is replaced only once the new content is safely on the disk.
-  if (nextBackup) ReplaceBackup(backupPath, *nextBackup);
-  return PutInPlace(created, target, deadline);
 }

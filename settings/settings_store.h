@@ -6,58 +6,47 @@
 //
 // What it guarantees:
 // - Stores of one name take turns across the user's processes in one
-//   terminal session (not across sessions: fast user switching, a remote
-//   desktop): a store takes a lock of its name before it loads the file and
-//   holds it until it is destroyed. It waits kLockWaitMilliseconds at most,
-//   also for an elevated launcher's lock, which may refuse it access; without
-//   the lock it loads the file but never writes it or its backup.
-// - Construction creates the folder when missing (else throws
-//   boost::filesystem::filesystem_error) and loads the file; a missing file
-//   gives an empty store. A file that is empty or holds a zero byte was left
-//   so by a writer cut short; beside a backup that is neither, the store
-//   holds the backup's settings with whatever the file still holds over them.
-// - SetValue stores the value in memory and rewrites the whole file, even
-//   when nothing changed, in the file's order (a new key at the end of its
-//   section, a new section at the end). Where the value could not be
-//   written it throws boost::filesystem::filesystem_error naming the file and
-//   the reason; the file is as it was (the backup may hold its content by
-//   then), and the value stays set in memory.
-// - A file that exists but could not be read whole, or is marked read-only,
-//   is never replaced, and its backup does not change.
+//   terminal session: each holds a lock of its name from before it loads the
+//   file until it is destroyed. It waits kLockWaitMilliseconds at most, also
+//   for an elevated launcher's lock, which may refuse it access; without the
+//   lock it never writes the file or its backup.
+// - A file that is empty or holds a zero byte was left so by a writer cut
+//   short. Beside a backup that is neither, the store holds the backup's
+//   settings with what the file still holds laid over them, and keeps that
+//   backup as it is.
+// - SetValue rewrites the whole file in the file's order (a new key at the
+//   end of its section, a new section at the end). When the value cannot
+//   reach the file it throws boost::filesystem::filesystem_error naming the
+//   file and the reason, and the file is as it was; so is the backup, unless
+//   the new content was on the disk already (then it holds the file's). A
+//   file that could not be read whole, or is read-only, is never written.
 // - The new content goes to a new file beside the file's real location (a
-//   link at the path stays a link and its target gets the content). It is
-//   written, given the file's hidden, system, archive and not-indexed marks,
-//   flushed to the disk and renamed over the file in one step: whoever opens
-//   the file finds the old content or the new one, whole, never no file. The
-//   file takes the permissions every new file in its folder gets. Until the
-//   rename only readers that allow deleting may open the new file, so a
-//   scanner cannot hold it.
-// - Just before that rename the backup gets, by the same road and tried
-//   once, the file's content as the store read it or last wrote it; a
-//   backup held by another program, or read-only, stays as it was. No file
-//   read whole, or a damaged one beside a good backup, leaves the backup as
-//   it is.
+//   link stays a link), is given the file's hidden, system, archive and
+//   not-indexed marks, flushed and renamed over the file in one step: a
+//   reader finds the old content or the new, never none. Until then only
+//   readers that allow deleting may open it, so a scanner cannot hold it.
+//   The file takes the permissions new files in its folder get.
+// - Just before that rename the backup gets the file's previous content, by
+//   the same road, tried once: a backup held open or read-only stays as it
+//   was.
 // - A rename refused while another program has the file open is tried again
-//   every 10 ms until two seconds after the save began. So SetValue waits at
-//   most kLockWaitMilliseconds (in the constructor) and two seconds, each
-//   plus a timer tick, plus what the disk takes.
-// - A launcher ended at any moment, or a system crash, leaves the file and
-//   the backup each whole, with its old content or its new, which one not
-//   specified after a crash: a new file is on the disk before its rename,
-//   and NTFS's journal keeps a rename whole (FAT32 and exFAT keep no journal,
-//   so a crash in the middle of a rename there may lose the file). The new
-//   files of a save cut short stay until the next write deletes them.
-// - Destruction writes nothing. What other programs change after
-//   construction is overwritten by the next SetValue.
-// - SetValue may be called from several threads; construction, DeleteFiles
-//   and destruction stay on one thread.
+//   every 10 ms for two seconds. So SetValue waits at most
+//   kLockWaitMilliseconds and two seconds, each plus a timer tick, plus what
+//   the disk takes.
+// - A launcher ended at any moment, or a system crash on NTFS, leaves the
+//   file and the backup each whole, old or new (after a crash, which one is
+//   not specified): a new file is on the disk before its rename, and NTFS's
+//   journal keeps a rename whole. FAT32 and exFAT keep no journal, so a crash
+//   during a rename there may lose the file. A save cut short leaves its new
+//   files for the next write to delete.
+// - Destruction writes nothing; what other programs change meanwhile is
+//   overwritten by the next SetValue. SetValue may be called from several
+//   threads; construction, DeleteFiles and destruction from one.
 #pragma once
 
-#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include <boost/filesystem/path.hpp>
 
@@ -72,29 +61,28 @@ class SettingsStore {
   // How long a store waits for another process's store of the same name.
   static constexpr unsigned kLockWaitMilliseconds = 5000;
 
+  // Creates the folder when missing (else throws
+  // boost::filesystem::filesystem_error) and loads the file; a missing one
+  // gives an empty store.
   explicit SettingsStore(const std::string& name);
   ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
   // Sets the key in the section, creating either when missing, and rewrites
-  // the file. Throws boost::filesystem::filesystem_error when the file could
-  // not be written.
+  // the file, every call. Throws boost::filesystem::filesystem_error when the
+  // file could not be written; the value stays set in memory.
   void SetValue(const std::string& section, const std::string& key, const std::string& value);
 
   // Deletes the file, then its backup; a missing one is fine. A file that
-  // exists but cannot be deleted, or a store without the lock, throws
-  // boost::filesystem::filesystem_error, and then the backup is left alone.
-  // The values in memory stay.
+  // cannot be deleted, or a store without the lock, throws
+  // boost::filesystem::filesystem_error and leaves the backup. The values in
+  // memory stay.
   void DeleteFiles();
 
  private:
   void WriteFile();
   void Load(std::string file);
-  // Gives the file at its real location the text, and the backup
-  // nextBackup; 0 or why the file could not have it.
-  platform::ErrorNumber Save(const boost::filesystem::path& target, std::string_view text,
-                             std::uint32_t keptAttributes);
 
   SectionMap sections;
   boost::filesystem::path path;
@@ -108,5 +96,4 @@ class SettingsStore {
   // What the next write puts in the backup: the file as read whole or last
   // written; none when the backup is to stay.
   std::optional<std::string> nextBackup;
-  bool leftoversRemoved = false;
 };

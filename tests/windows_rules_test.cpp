@@ -34,27 +34,32 @@ TEST(ProgramName, EndsWhereWindowsEndsItWhateverItHolds) {
 }
 
 // Fills like GetModuleFileNameW: a path that does not fit is cut to the
-// buffer (with its terminating zero) and the buffer's size returned.
+// buffer (with its terminating zero) and the buffer's size returned; or like
+// GetFullPathNameW, which then returns the size it needs.
 class ModuleFileName {
  public:
-  explicit ModuleFileName(std::wstring path) : path_(std::move(path)) {}
+  ModuleFileName(std::wstring path, bool answersNeed)
+      : path_(std::move(path)), need_(answersNeed) {}
 
   std::size_t operator()(wchar_t* buffer, std::size_t size) const {
     const std::size_t copied = std::min(path_.size(), size - 1);
     std::copy_n(path_.begin(), copied, buffer);
     buffer[copied] = L'\0';
-    return path_.size() < size ? path_.size() : size;
+    return path_.size() < size ? path_.size() : need_ ? path_.size() + 1 : size;
   }
 
  private:
   std::wstring path_;
+  bool need_;
 };
 
 TEST(OwnExecutablePath, BufferGrowsUntilTheWholePathFits) {
   // Around MAX_PATH (260), where a cut path first fills the whole buffer.
-  for (const std::size_t length : {259u, 260u, 261u, 1000u}) {
+  for (const std::size_t length : {259u, 260u, 261u, 1000u, 40000u}) {
     const std::wstring path = L"C:\\" + std::wstring(length - 19, L'x') + L"\\CirrovaneXR.exe";
-    EXPECT_EQ(platform::WholePath(ModuleFileName(path)), path) << length;
+    for (const bool answersNeed : {false, true}) {
+      EXPECT_EQ(platform::WholePath(ModuleFileName(path, answersNeed)), path) << length;
+    }
   }
 }
 
