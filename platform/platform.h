@@ -163,10 +163,6 @@ ErrorNumber RenameFileOver(const boost::filesystem::path& from, const boost::fil
 // Deletes the file, or the link itself; never a folder.
 ErrorNumber RemoveFile(const boost::filesystem::path& file);
 
-// kErrorSharingViolation when another program has the file open at all: even
-// one that allows deleting it keeps it from being replaced meanwhile; else 0.
-ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file);
-
 // The names of the folder's entries, without "." and "..".
 ErrorNumber ListFolder(const boost::filesystem::path& folder,
                        std::vector<boost::filesystem::path>* names);

@@ -334,13 +334,6 @@ ErrorNumber RemoveFile(const boost::filesystem::path& file) {
   return ErrorUnless(::DeleteFileW(Extended(file).c_str()));
 }
 
-ErrorNumber CheckNotOpenElsewhere(const boost::filesystem::path& file) {
-  // Sharing nothing, the probe opens only a file no one else has open.
-  const FileHandle probe(
-      ::CreateFileW(Extended(file).c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  return probe.IsOpen() ? 0 : ::GetLastError();
-}
-
 ErrorNumber ListFolder(const boost::filesystem::path& folder,
                        std::vector<boost::filesystem::path>* names) {
   WIN32_FIND_DATAW found = {};

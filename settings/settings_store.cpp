@@ -1,7 +1,6 @@
 #include "settings/settings_store.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,13 +43,17 @@ std::uint32_t AttributesOf(const fs::path& file) {
   return platform::GetAttributes(file, &attributes) == 0 ? attributes : 0;
 }
 
-// Runs `attempt` until it succeeds, fails in a way that `passes` says will
-// not pass, or the deadline has gone by, trying again every step.
-template <typename Attempt, typename Passes>
-ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt, const Passes& passes) {
+// Runs `attempt` every step until it succeeds, fails otherwise than by a
+// refusal that may pass, or the deadline has gone by. Another program having
+// a file open refuses its rename, as a sharing violation or access denied;
+// so does an elevated launcher's lock one without elevation.
+template <typename Attempt>
+ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt) {
   for (;;) {
     const ErrorNumber error = attempt();
-    if (error == 0 || platform::Milliseconds() >= deadline || !passes(error)) return error;
+    const bool mayPass =
+        error == platform::kErrorSharingViolation || error == platform::kErrorAccessDenied;
+    if (!mayPass || platform::Milliseconds() >= deadline) return error;
     platform::Sleep(kRetryStepMilliseconds);
   }
 }
@@ -104,7 +107,7 @@ struct NewFile {
   NewFile& operator=(const NewFile&) = delete;
   ~NewFile() {
     Close();
-    if (!path.empty() && !placed) platform::RemoveFile(path);
+    if (!path.empty()) platform::RemoveFile(path);  // Gone already once renamed.
   }
   void Close() {
     if (opened != nullptr) platform::CloseFile(opened);
@@ -113,7 +116,6 @@ struct NewFile {
 
   fs::path path;
   platform::OpenFile opened = nullptr;
-  bool placed = false;
 };
 
 // The bytes in a new file beside `file`, with the marks, on the disk.
@@ -134,32 +136,15 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
   return error;
 }
 
-// True when a rename failed only because another program has one of the
-// files open (even one that allows deleting keeps it from being replaced);
-// access denied may also mean no permission, which waiting does not mend.
-bool IsMomentaryHold(ErrorNumber error, std::initializer_list<fs::path> files) {
-  return error == platform::kErrorSharingViolation ||
-         (error == platform::kErrorAccessDenied &&
-          std::any_of(files.begin(), files.end(), [](const fs::path& file) {
-            return platform::CheckNotOpenElsewhere(file) == platform::kErrorSharingViolation;
-          }));
-}
-
 // Puts the new file in the place of `target` before the deadline; by name
 // where the file system cannot rename an open file.
 ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t deadline) {
-  ErrorNumber error = TryUntil(
-      deadline, [&] { return platform::RenameOpenFileOver(created.opened, target); },
-      [&](ErrorNumber refusal) { return IsMomentaryHold(refusal, {target}); });
+  ErrorNumber error =
+      TryUntil(deadline, [&] { return platform::RenameOpenFileOver(created.opened, target); });
   if (error == platform::kErrorNotSupported) {
     created.Close();
-    error = TryUntil(
-        deadline, [&] { return platform::RenameFileOver(created.path, target); },
-        [&](ErrorNumber refusal) {
-          return IsMomentaryHold(refusal, {created.path, target});
-        });
+    error = TryUntil(deadline, [&] { return platform::RenameFileOver(created.path, target); });
   }
-  created.placed = error == 0;
   return error;
 }
 
@@ -191,17 +176,12 @@ SettingsStore::SettingsStore(const std::string& name) {
   backupPath = path;
   backupPath += ".bak";
 
-  // An elevated launcher's lock may refuse a launcher without elevation even
-  // the wait; that one tries again until the lock is gone.
   const std::uint64_t deadline = platform::Milliseconds() + kLockWaitMilliseconds;
-  lockError = TryUntil(
-      deadline,
-      [&] {
-        const std::uint64_t now = std::min(platform::Milliseconds(), deadline);
-        return platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
-                                            static_cast<unsigned>(deadline - now), &sessionLock);
-      },
-      [](ErrorNumber refusal) { return refusal == platform::kErrorAccessDenied; });
+  lockError = TryUntil(deadline, [&] {
+    const std::uint64_t now = std::min(platform::Milliseconds(), deadline);
+    return platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
+                                        static_cast<unsigned>(deadline - now), &sessionLock);
+  });
   std::string file;
   readError = platform::ReadWholeFile(path, &file);
   if (readError == 0) Load(std::move(file));

@@ -29,10 +29,11 @@
 // - Just before that rename the backup gets the file's previous content, by
 //   the same road, tried once: a backup held open or read-only stays as it
 //   was.
-// - A rename refused while another program has the file open is tried again
-//   every 10 ms for two seconds. So SetValue waits at most
-//   kLockWaitMilliseconds and two seconds, each plus a timer tick, plus what
-//   the disk takes.
+// - While another program has the file open, Windows refuses its rename (a
+//   sharing violation, or access denied, which may also mean no right to
+//   replace it); a refused rename is tried again every 10 ms for two seconds.
+//   So SetValue waits at most kLockWaitMilliseconds and two seconds, each
+//   plus a timer tick, plus what the disk takes.
 // - A launcher ended at any moment, or a system crash on NTFS, leaves the
 //   file and the backup each whole, old or new (after a crash, which one is
 //   not specified): a new file is on the disk before its rename, and NTFS's

@@ -382,10 +382,6 @@ ErrorNumber RemoveFile(const fs::path& file) {
   return 0;
 }
 
-ErrorNumber CheckNotOpenElsewhere(const fs::path& file) {
-  return RecordFileCall("CheckNotOpenElsewhere " + NameOf(file));
-}
-
 ErrorNumber ListFolder(const fs::path& folder, std::vector<fs::path>* names) {
   if (const ErrorNumber error = RecordFileCall("ListFolder " + folder.filename().string())) {
     return error;
