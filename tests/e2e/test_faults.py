@@ -73,7 +73,7 @@ def test_a_file_held_open_for_a_moment_is_replaced_once_it_is_let_go(case):
     case.install()
     settings = case.write_settings({SETTINGS: EXISTING_SETTINGS})[SETTINGS]
     identity = settings.stat().st_ino
-    with case.holding(settings, let_go_ms=500) as saving_when_let_go:
+    with case.holding(settings, let_go_ms=200) as saving_when_let_go:
         run = case.launch()
     assert saving_when_let_go(), "the save waited for the holder"
     assert not run.dialogs
