@@ -95,17 +95,6 @@ TEST_F(SettingsStoreOnDisk, EachRewriteKeepsThePreviousFileAsBackup) {
   EXPECT_EQ(ReadFile(Backup()), second);
 }
 
-TEST_F(SettingsStoreOnDisk, FailedBackupKeepsTheOldBackupAndTheFileIsStillWritten) {
-  SettingsStore store("settings");
-  store.SetValue("Loading", "ForceVRMode", "0");
-  WriteFile(Backup(), "old backup");
-  recording::FailFileCall("WriteToFile " + Backup().filename().string(), 112);  // A full disk.
-  store.SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(Backup()), "old backup");
-  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
-  EXPECT_EQ(FolderEntries().size(), 2u);
-}
-
 // Every way a save meets a file that something holds, or refuses: a
 // refusal that may pass is tried every 10 ms (on Windows' timer tick) until
 // the deadline, a held backup is left as it was at once. A save that fails
@@ -140,6 +129,8 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       {"new file refused for a moment", fail(renameNewFile, platform::kErrorAccessDenied, 2), true,
        32, old},
       {"backup held", fail(renameNewBackup, platform::kErrorSharingViolation), true, 0, oldBackup},
+      {"backup written in part", fail("WriteToFile " + Backup().filename().string() + process, 112),
+       true, 0, oldBackup},
       {"backup read-only", readOnly(Backup()), true, 0, oldBackup},
       {"no renaming open files",
        [&] {
@@ -238,13 +229,14 @@ TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextC
 
 // What a writer cut short by a power cut leaves: the length without the
 // content, or nothing. A good backup then gives the settings back and stays
-// as it is; without one the file is taken as it stands and backed up.
+// as it is; without one the file is taken as it stands and backed up. With
+// no file at all the backup is left alone.
 TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   const std::string good = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string zeroes(4096, '\0');
   const struct {
     const char* name;
-    std::string file;
+    std::optional<std::string> file;
     std::optional<std::string> backup;
     std::string fileAfter;
     std::optional<std::string> backupAfter;
@@ -255,12 +247,13 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"empty", "", good, forced_, good},
       {"zeroed, no backup", zeroes, std::nullopt, "[Loading]\r\nForceVRMode = 1\r\n\r\n", zeroes},
       {"empty, zeroed backup", "", zeroes, "[Loading]\r\nForceVRMode = 1\r\n\r\n", ""},
+      {"no file", std::nullopt, good, "[Loading]\r\nForceVRMode = 1\r\n\r\n", good},
   };
   for (const auto& c : cases) {
     recording::Reset(appData_.path());
     fs::remove_all(File().parent_path());
     fs::create_directories(File().parent_path());
-    WriteFile(File(), c.file);
+    if (c.file) WriteFile(File(), *c.file);
     if (c.backup) WriteFile(Backup(), *c.backup);
     SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
     EXPECT_EQ(ReadFile(File()), c.fileAfter) << c.name;
@@ -319,14 +312,6 @@ TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   expected.insert({file, file + ".5-5.tmp", file + ".7-7.tmp"});
   EXPECT_EQ(FolderEntries(), expected);
   EXPECT_EQ(ReadFile(elsewhere.path() / "precious"), "precious");
-}
-
-TEST_F(SettingsStoreOnDisk, WithoutAFileTheBackupIsLeftAlone) {
-  fs::create_directories(File().parent_path());
-  WriteFile(Backup(), "the last copy of the settings");
-  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_EQ(ReadFile(Backup()), "the last copy of the settings");
-  EXPECT_EQ(ReadFile(File()), "[Loading]\r\nForceVRMode = 1\r\n\r\n");
 }
 
 TEST_F(SettingsStoreOnDisk, LockIsTakenBeforeLoadingAndHeldUntilDestruction) {

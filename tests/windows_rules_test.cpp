@@ -89,14 +89,13 @@ TEST(LongPaths, TheFullPathsLengthDecidesAndDevicePathsStayAsGiven) {
   }
 }
 
-// Written as WriteFile may do it: fewer bytes than given, or none at all
-// while reporting success (a loop would go on; after ten calls the fake
-// writes all, so such a loop ends, wrongly successful).
+// Written as WriteFile may do it: fewer bytes than given, or none while
+// reporting success (after ten calls the fake writes all, so a loop over
+// that ends, wrongly successful).
 TEST(WriteInChunks, ShortWritesGoOnAndOneThatWritesNothingFails) {
   for (const std::size_t most : {std::size_t{3}, std::size_t{0}}) {
     std::string written;
-    int calls = 0;
-    const auto write = [&](std::string_view chunk, std::size_t* done) {
+    const auto write = [&, calls = 0](std::string_view chunk, std::size_t* done) mutable {
       *done = ++calls > 10 ? chunk.size() : std::min(most, chunk.size());
       written.append(chunk.substr(0, *done));
       return 0u;
