@@ -1,8 +1,6 @@
 #include "settings/settings_format.h"
 
-#include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace {
 
@@ -56,81 +54,9 @@ std::size_t FormattedLength(const SectionMap& sections) {
 
 }  // namespace
 
-std::uint32_t NameIndex::Hash(std::string_view name) {
-  // Eight bytes a step, each folded in with a rotation and a multiplication,
-  // then the high bits mixed down into the low ones that pick the slot.
-  // Settings names are short, so the cost per name matters more than the
-  // quality on long or hostile input, which only makes probing longer.
-  constexpr std::uint64_t kFactor = 0x517cc1b727220a95;
-  std::uint64_t hash = name.size();
-  const auto fold = [&hash](std::uint64_t word) {
-    hash = (((hash << 5) | (hash >> 59)) ^ word) * kFactor;
-  };
-  const auto wordAt = [&name](std::size_t at) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, name.data() + at, 8);
-    return word;
-  };
-  if (name.size() >= 8) {
-    for (std::size_t at = 0; at + 8 < name.size(); at += 8) fold(wordAt(at));
-    fold(wordAt(name.size() - 8));  // The last eight, overlapping the word before.
-  } else {
-    std::uint64_t word = 0;
-    for (const char c : name) word = (word << 8) | static_cast<unsigned char>(c);
-    fold(word);
-  }
-  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
-}
-
-void NameIndex::Grow() {
-  // Growing costs more than the memory it saves: few steps, from a table
-  // that holds a typical section.
-  constexpr std::size_t kFirstSlots = 64;
-  constexpr std::size_t kGrowth = 4;
-  std::vector<Slot> old(slots_.empty() ? kFirstSlots : kGrowth * slots_.size(), Slot{0, 0});
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.positionAfter == 0) continue;
-    std::size_t at = slot.hash & mask;
-    while (slots_[at].positionAfter != 0) at = (at + 1) & mask;
-    slots_[at] = slot;
-  }
-}
-
-KeyMap::KeyMap(std::initializer_list<value_type> entries) {
-  for (const auto& [key, value] : entries) Set(key, value);
-}
-
-void KeyMap::Set(std::string_view key, std::string_view value) {
-  const std::string_view bytes = Own(std::string(key).append(value));
-  SetView(bytes.substr(0, key.size()), bytes.substr(key.size()));
-}
-
-std::optional<std::string_view> KeyMap::Find(std::string_view key) const {
-  const std::optional<std::size_t> position =
-      index_.Find(key, [this](std::size_t at) { return entries_[at].first; });
-  if (!position) return std::nullopt;
-  return entries_[*position].second;
-}
-
-void KeyMap::SetView(std::string_view key, std::string_view value) {
-  const std::size_t position =
-      index_.Insert(key, entries_.size(), [this](std::size_t at) { return entries_[at].first; });
-  if (position == entries_.size()) {
-    entries_.emplace_back(key, value);
-  } else {
-    entries_[position].second = value;
-  }
-}
-
-std::string_view KeyMap::Own(std::string bytes) {
-  owned_.push_front(std::move(bytes));
-  return owned_.front();
-}
-
 SectionMap::SectionMap(
-    std::initializer_list<std::pair<std::string_view, std::initializer_list<KeyMap::value_type>>>
+    std::initializer_list<std::pair<
+        std::string_view, std::initializer_list<std::pair<std::string_view, std::string_view>>>>
         sections) {
   for (const auto& [name, keys] : sections) {
     KeyMap& section = (*this)[name];
@@ -138,24 +64,8 @@ SectionMap::SectionMap(
   }
 }
 
-KeyMap& SectionMap::operator[](std::string_view name) {
-  const std::size_t position = index_.Insert(name, sections_.size(), [this](std::size_t at) {
-    return std::string_view(sections_[at].first);
-  });
-  if (position == sections_.size()) sections_.emplace_back(std::string(name), KeyMap());
-  return sections_[position].second;
-}
-
-const KeyMap* SectionMap::Find(std::string_view name) const {
-  const std::optional<std::size_t> position =
-      index_.Find(name, [this](std::size_t at) { return std::string_view(sections_[at].first); });
-  return position ? &sections_[*position].second : nullptr;
-}
-
 void ParseSections(std::string_view text, SectionMap& sections) {
   text = WithoutByteOrderMark(UpToEndOfFileMark(text));
-  sections.texts_.emplace_front(text);
-  text = sections.texts_.front();
   KeyMap* current = nullptr;  // No section header seen yet.
   while (!text.empty()) {
     // Trimming also drops the CR of a CR LF line end.
@@ -175,7 +85,7 @@ void ParseSections(std::string_view text, SectionMap& sections) {
     // key is ignored. Only the first "=" splits, so values may hold more.
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos || equals == 0) continue;
-    current->SetView(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
+    current->Set(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
   }
 }
 
