@@ -2,22 +2,24 @@
 
 #include <cstring>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/range/iterator_range.hpp>
+
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr char kEndOfFile = '\x1A';
 constexpr std::string_view kLineEnd = "\r\n";
 
-// True for the classic locale's space class. Spelled out rather than asked of
-// the runtime's locale so that every platform agrees; no byte of 0x80 or above
-// is a space.
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The text without its leading and trailing spaces, as a view into it.
-inline std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
+// The text without its leading and trailing spaces, as a view into it. The
+// launcher never leaves the classic locale, whose spaces, in glibc and in the
+// Windows runtime alike, are the six ASCII ones.
+std::string_view Trim(std::string_view text) {
+  const auto trimmed = boost::algorithm::trim_copy_if(
+      boost::make_iterator_range(text.data(), text.data() + text.size()),
+      boost::algorithm::is_space());
+  return {trimmed.begin(), trimmed.size()};
 }
 
 // The text up to the first 0x1A, which ends a file read in text mode.
