@@ -1,7 +1,5 @@
 #include "settings/settings_format.h"
 
-#include <cstring>
-
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/range/iterator_range.hpp>
@@ -43,17 +41,6 @@ std::string_view TakeLine(std::string_view& text) {
   return line;
 }
 
-// The length of the map in the writer's form, so the text is built without
-// moving it as it grows.
-std::size_t FormattedLength(const SectionMap& sections) {
-  std::size_t length = 0;
-  for (const auto& [name, keys] : sections) {
-    length += name.size() + 2 + 2 * kLineEnd.size();
-    for (const auto& [key, value] : keys) length += key.size() + 3 + value.size() + kLineEnd.size();
-  }
-  return length;
-}
-
 }  // namespace
 
 SectionMap::SectionMap(
@@ -92,26 +79,13 @@ void ParseSections(std::string_view text, SectionMap& sections) {
 }
 
 std::string FormatSections(const SectionMap& sections) {
-  // Written through a cursor into text of the final length: appending piece
-  // by piece costs more than the copying itself.
-  std::string text(FormattedLength(sections), '\0');
-  char* out = text.data();
-  const auto put = [&out](std::string_view piece) {
-    std::memcpy(out, piece.data(), piece.size());
-    out += piece.size();
-  };
+  std::string text;
   for (const auto& [name, keys] : sections) {
-    put("[");
-    put(name);
-    put("]");
-    put(kLineEnd);
+    text.append("[").append(name).append("]").append(kLineEnd);
     for (const auto& [key, value] : keys) {
-      put(key);
-      put(" = ");
-      put(value);
-      put(kLineEnd);
+      text.append(key).append(" = ").append(value).append(kLineEnd);
     }
-    put(kLineEnd);
+    text.append(kLineEnd);
   }
   return text;
 }
