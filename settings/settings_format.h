@@ -53,10 +53,9 @@ class EntriesInOrder {
 
  protected:
   // What the entry of that name holds, added empty at the end when missing.
+  // Only the name is indexed, so what it holds may change in place.
   Held& FindOrAdd(std::string_view name) {
-    const Entry& entry = *entries_.emplace_back(std::string(name), Held()).first;
-    // Only the name is indexed, so what it holds may change in place.
-    return const_cast<Held&>(entry.second);
+    return const_cast<Held&>(entries_.emplace_back(std::string(name), Held()).first->second);
   }
   const Held* FindHeld(std::string_view name) const {
     const auto found = entries_.template get<1>().find(name);
