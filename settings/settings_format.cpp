@@ -20,13 +20,10 @@ std::string_view Trim(std::string_view text) {
   return {trimmed.begin(), trimmed.size()};
 }
 
-// The text up to the first 0x1A, which ends a file read in text mode.
-std::string_view UpToEndOfFileMark(std::string_view text) {
-  return text.substr(0, text.find(kEndOfFile));
-}
-
-// The text without a leading UTF-8 byte-order mark, as Notepad may save one.
-std::string_view WithoutByteOrderMark(std::string_view text) {
+// The text as the Windows runtime's text mode reads a file: up to the first
+// 0x1A, without a leading UTF-8 byte-order mark (Notepad may save one).
+std::string_view TextModeContent(std::string_view text) {
+  text = text.substr(0, text.find(kEndOfFile));
   if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) {
     text.remove_prefix(kUtf8ByteOrderMark.size());
   }
@@ -43,10 +40,7 @@ std::string_view TakeLine(std::string_view& text) {
 
 }  // namespace
 
-SectionMap::SectionMap(
-    std::initializer_list<std::pair<
-        std::string_view, std::initializer_list<std::pair<std::string_view, std::string_view>>>>
-        sections) {
+SectionMap::SectionMap(std::initializer_list<std::pair<std::string_view, Keys>> sections) {
   for (const auto& [name, keys] : sections) {
     KeyMap& section = (*this)[name];
     for (const auto& [key, value] : keys) section.Set(key, value);
@@ -54,7 +48,7 @@ SectionMap::SectionMap(
 }
 
 void ParseSections(std::string_view text, SectionMap& sections) {
-  text = WithoutByteOrderMark(UpToEndOfFileMark(text));
+  text = TextModeContent(text);
   KeyMap* current = nullptr;  // No section header seen yet.
   while (!text.empty()) {
     // Trimming also drops the CR of a CR LF line end.

@@ -81,12 +81,11 @@ class KeyMap : public EntriesInOrder<std::string> {
 // The sections of a file, in the order they first appeared.
 class SectionMap : public EntriesInOrder<KeyMap> {
  public:
+  using Keys = std::initializer_list<std::pair<std::string_view, std::string_view>>;
+
   SectionMap() = default;
   // Sections named twice are one, as in a file.
-  SectionMap(
-      std::initializer_list<std::pair<
-          std::string_view, std::initializer_list<std::pair<std::string_view, std::string_view>>>>
-          sections);
+  SectionMap(std::initializer_list<std::pair<std::string_view, Keys>> sections);
 
   // The section of that name, added with no keys at the end when missing.
   KeyMap& operator[](std::string_view name) { return FindOrAdd(name); }
