@@ -1,5 +1,7 @@
 #include "settings/settings_format.h"
 
+#include <bitset>
+
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/range/iterator_range.hpp>
@@ -10,13 +12,20 @@ constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr char kEndOfFile = '\x1A';
 constexpr std::string_view kLineEnd = "\r\n";
 
-// The text without its leading and trailing spaces, as a view into it. The
-// launcher never leaves the classic locale, whose spaces, in glibc and in the
-// Windows runtime alike, are the six ASCII ones.
+// Boost's is_space in the launcher's locale, the classic one (in glibc and the
+// Windows runtime alike, the six ASCII spaces), asked once per byte: asked per
+// character, it would look the locale's facet up every time.
+const std::bitset<256> kSpaces = [] {
+  std::bitset<256> spaces;
+  for (int c = 0; c < 256; ++c) spaces[c] = boost::algorithm::is_space()(static_cast<char>(c));
+  return spaces;
+}();
+
+// The text without its leading and trailing spaces, as a view into it.
 std::string_view Trim(std::string_view text) {
   const auto trimmed = boost::algorithm::trim_copy_if(
       boost::make_iterator_range(text.data(), text.data() + text.size()),
-      boost::algorithm::is_space());
+      [](char c) { return kSpaces[static_cast<unsigned char>(c)]; });
   return {trimmed.begin(), trimmed.size()};
 }
 
