@@ -29,7 +29,7 @@
 #include <boost/multi_index_container.hpp>
 
 // Named entries in the order they were first added, each found by its name
-// in constant time on average, without copying the name looked up.
+// in constant time on average.
 template <typename Held>
 class EntriesInOrder {
   using Entry = std::pair<std::string, Held>;
