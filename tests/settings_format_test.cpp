@@ -111,6 +111,16 @@ TEST(SettingsWriter, WritesSectionsAndKeysInTheMapsOrder) {
             "[B1]\r\ny = 5\r\nx = 1\r\nw = 4\r\n\r\n[A1]\r\nz = 3\r\n\r\n[C1]\r\nv = 6\r\n\r\n");
 }
 
+TEST(SettingsModel, ACopyEqualsItsOriginalAndChangesAlone) {
+  const SectionMap original = Parse("[S1]\nk=1\n");
+  SectionMap copy = original;
+  EXPECT_EQ(copy, original);
+  copy["S1"].Set("k", "2");
+  copy["T1"].Set("j", "3");
+  EXPECT_EQ(FormatSections(original), "[S1]\r\nk = 1\r\n\r\n");
+  EXPECT_EQ(FormatSections(copy), "[S1]\r\nk = 2\r\n\r\n[T1]\r\nj = 3\r\n\r\n");
+}
+
 // Maps the writer can write and the reader gives back unchanged: non-empty
 // names and keys without line breaks, 0x1A or outer blanks; keys without "="
 // that do not start with "#" or "[".
