@@ -84,15 +84,13 @@ bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string
 void RemoveLeftoversOf(const fs::path& file) {
   const fs::path folder = file.parent_path();
   std::vector<fs::path> names;
-  fs::path realFolder;
-  if (platform::ListFolder(folder, &names) != 0 ||
-      platform::RealLocation(folder, &realFolder) != 0) {
-    return;
-  }
+  if (platform::ListFolder(folder, &names) != 0) return;
   for (const fs::path& name : names) {
     fs::path real;
+    fs::path realFolder;
     if (IsTemporaryNameOf(name.native(), file.filename().native()) &&
-        platform::RealLocation(folder / name, &real) == 0 && real == realFolder / name) {
+        platform::RealLocation(folder / name, &real) == 0 &&
+        platform::RealLocation(folder, &realFolder) == 0 && real == realFolder / name) {
       platform::RemoveFile(folder / name);
     }
   }
@@ -107,7 +105,7 @@ struct NewFile {
   NewFile& operator=(const NewFile&) = delete;
   ~NewFile() {
     Close();
-    if (!path.empty()) platform::RemoveFile(path);  // Gone already once renamed.
+    if (!path.empty()) platform::RemoveFile(path);
   }
   void Close() {
     if (opened != nullptr) platform::CloseFile(opened);
@@ -145,6 +143,7 @@ ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t d
     created.Close();
     error = TryUntil(deadline, [&] { return platform::RenameFileOver(created.path, target); });
   }
+  if (error == 0) created.path.clear();  // Nothing left to delete.
   return error;
 }
 
