@@ -61,7 +61,8 @@ ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt) {
 // "<file>.<process id>-<n>.tmp": unique among the processes running, and
 // told apart from everything else in the folder by IsTemporaryNameOf.
 fs::path TemporaryName(fs::path file, std::uint32_t process, unsigned attempt) {
-  return file += "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+  file += "." + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+  return file;
 }
 
 bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string_type& file) {
