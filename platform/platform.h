@@ -29,6 +29,7 @@ inline constexpr ErrorNumber kErrorFileExists = 80;
 inline constexpr ErrorNumber kErrorAlreadyExists = 183;
 inline constexpr ErrorNumber kErrorWaitTimeout = 258;
 inline constexpr ErrorNumber kErrorElevationRequired = 740;
+inline constexpr ErrorNumber kErrorUnsupportedType = 1630;
 inline constexpr ErrorNumber kErrorFileReadOnly = 6009;
 
 // The handle of a started process's main thread. It is never closed: the
@@ -141,18 +142,17 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
 // An open file; nullptr when none is open.
 using OpenFile = void*;
 
-// Creates the file and opens it for writing, with delete access, shared with
-// readers that allow deleting it and with nobody else. Fails
-// (kErrorFileExists or kErrorAlreadyExists) when anything stands at its
-// name, so a planted link is never followed.
+// Creates the file and opens it for writing, with delete access, shared for
+// reading and deleting only. Fails (kErrorFileExists or kErrorAlreadyExists)
+// when anything stands at its name, so a planted link is never followed, and
+// with kErrorAccessDenied where a deleted file's name is still held open.
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened);
 // Appends the bytes; a failure may leave part of them written.
 ErrorNumber WriteToFile(OpenFile file, std::string_view bytes);
 ErrorNumber SetOpenFileAttributes(OpenFile file, std::uint32_t attributes);
 // Waits until what was written is on the disk.
 ErrorNumber FlushToDisk(OpenFile file);
-// Renames the open file to `to` in one step, replacing a file there: anyone
-// who opens `to` finds the old file or the new one, never none.
+// Renames the open file to `to` in one step, replacing a file there.
 // kErrorNotSupported where the file system cannot rename an open file.
 ErrorNumber RenameOpenFileOver(OpenFile file, const boost::filesystem::path& to);
 void CloseFile(OpenFile file);

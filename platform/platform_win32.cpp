@@ -279,9 +279,6 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
 }
 
 ErrorNumber CreateNewFile(const boost::filesystem::path& file, OpenFile* opened) {
-  // Readers that allow deleting (the simulator reading its settings) may
-  // open the file the instant it replaces the old one; a scanner that does
-  // not cannot hold it meanwhile.
   const HANDLE handle = ::CreateFileW(Extended(file).c_str(), GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -60,8 +60,12 @@ void ParseSections(std::string_view text, SectionMap& sections) {
   text = TextModeContent(text);
   KeyMap* current = nullptr;  // No section header seen yet.
   while (!text.empty()) {
+    const std::string_view taken = TakeLine(text);
+    // No writer of the file puts a zero byte in it: a line holding one was
+    // reached by the zeros a writer cut short left.
+    if (taken.find('\0') != std::string_view::npos) continue;
     // Trimming also drops the CR of a CR LF line end.
-    const std::string_view line = Trim(TakeLine(text));
+    const std::string_view line = Trim(taken);
     if (line.size() < 3) continue;  // Too short to be a header or a key line.
 
     // A comment line.

@@ -7,9 +7,10 @@
 // The writer's output is the reference form: every line ends in CR LF, key
 // lines put " = " between key and value, and each section ends with an empty
 // line. The reader also accepts other spacing and LF-only line ends. It skips
-// comments ("#"), lines shorter than three characters, key lines before the
-// first section header and anything else it does not recognise, so a rewrite
-// keeps exactly what was recognised. There is no quoting or escaping.
+// comments ("#"), lines shorter than three characters, lines holding a zero
+// byte, key lines before the first section header and anything else it does
+// not recognise, so a rewrite keeps exactly what was recognised. There is no
+// quoting or escaping.
 //
 // The file is its owner's document: the model keeps sections and keys in the
 // order the file holds them, so a rewrite changes only what was changed.

@@ -79,18 +79,20 @@ bool IsTemporaryNameOf(const fs::path::string_type& name, const fs::path::string
          std::all_of(dash + 1, end, isDigit);
 }
 
-// Deletes what saves cut short left beside `file`, under the session lock:
-// names of its temporary naming that lead nowhere else (as a link would,
-// which some systems show as a plain file).
-void RemoveLeftoversOf(const fs::path& file) {
-  const fs::path folder = file.parent_path();
+// Deletes what saves cut short left in the folder beside those of the files
+// that it holds, under the session lock: names of their temporary naming that
+// lead nowhere else (as a link would, which some systems show as a plain file).
+void RemoveLeftovers(const fs::path& folder, const std::vector<fs::path>& files) {
   std::vector<fs::path> names;
   if (platform::ListFolder(folder, &names) != 0) return;
   for (const fs::path& name : names) {
+    const bool temporary = std::any_of(files.begin(), files.end(), [&](const fs::path& file) {
+      return file.parent_path() == folder &&
+             IsTemporaryNameOf(name.native(), file.filename().native());
+    });
     fs::path real;
     fs::path realFolder;
-    if (IsTemporaryNameOf(name.native(), file.filename().native()) &&
-        platform::RealLocation(folder / name, &real) == 0 &&
+    if (temporary && platform::RealLocation(folder / name, &real) == 0 &&
         platform::RealLocation(folder, &realFolder) == 0 && real == realFolder / name) {
       platform::RemoveFile(folder / name);
     }
@@ -120,10 +122,13 @@ struct NewFile {
 // The bytes in a new file beside `file`, with the marks, on the disk.
 ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint32_t marks,
                          NewFile* created) {
+  // A name is taken, or still held by a program that has the file deleted
+  // there open (which Windows answers with access denied).
   ErrorNumber error = platform::kErrorFileExists;
   for (unsigned attempt = 0;
        attempt < kTemporaryNamesPerProcess &&
-       (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists);
+       (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists ||
+        error == platform::kErrorAccessDenied);
        ++attempt) {
     const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
     error = platform::CreateNewFile(name, &created->opened);
@@ -158,9 +163,15 @@ void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
 
 // What a writer cut short by a power cut leaves (its length reached the disk,
 // its content did not), and never a launch: it writes at least one section,
-// and a zero byte only where it read one.
+// and never a zero byte.
 bool IsDamaged(std::string_view bytes) {
   return bytes.empty() || bytes.find('\0') != std::string_view::npos;
+}
+
+// Notepad's or the Windows INI functions' UTF-16, which the reader does not
+// read: a rewrite would lose every setting in it.
+bool IsUtf16(std::string_view bytes) {
+  return bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0;
 }
 
 }  // namespace
@@ -184,6 +195,7 @@ SettingsStore::SettingsStore(const std::string& name) {
   });
   std::string file;
   readError = platform::ReadWholeFile(path, &file);
+  if (readError == 0 && IsUtf16(file)) readError = platform::kErrorUnsupportedType;
   if (readError == 0) Load(std::move(file));
 }
 
@@ -209,13 +221,15 @@ void SettingsStore::DeleteFiles() {
 }
 
 void SettingsStore::Load(std::string file) {
+  const bool damaged = IsDamaged(file);
   std::string backup;
-  const bool restoring =
-      IsDamaged(file) && platform::ReadWholeFile(backupPath, &backup) == 0 && !IsDamaged(backup);
-  // What the damaged file still holds is laid over the backup's settings.
-  if (restoring) ParseSections(backup, sections);
+  // What a damaged file still holds is laid over a good backup's settings,
+  // and it never becomes the backup.
+  if (damaged && platform::ReadWholeFile(backupPath, &backup) == 0 && !IsDamaged(backup)) {
+    ParseSections(backup, sections);
+  }
   ParseSections(file, sections);
-  if (!restoring) nextBackup = std::move(file);
+  if (!damaged) nextBackup = std::move(file);
 }
 
 void SettingsStore::WriteFile() {
@@ -228,8 +242,9 @@ void SettingsStore::WriteFile() {
   if (attributes & platform::kAttributeReadOnly) {
     ThrowFor(unwritten, path, platform::kErrorFileReadOnly);
   }
-  RemoveLeftoversOf(target);
-  RemoveLeftoversOf(backupPath);
+  RemoveLeftovers(backupPath.parent_path(), {target, backupPath});
+  if (target.parent_path() != backupPath.parent_path())
+    RemoveLeftovers(target.parent_path(), {target});
 
   const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
   std::string text = FormatSections(sections);

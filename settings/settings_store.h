@@ -11,21 +11,26 @@
 //   for an elevated launcher's lock, which may refuse it access; without the
 //   lock it never writes the file or its backup.
 // - A file that is empty or holds a zero byte was left so by a writer cut
-//   short. Beside a backup that is neither, the store holds the backup's
-//   settings with what the file still holds laid over them, and keeps that
-//   backup as it is.
+//   short; the reader skips every line holding one. Beside a backup that is
+//   neither, the store holds the backup's settings with what the file still
+//   holds laid over them. A damaged file never becomes the backup.
 // - SetValue rewrites the whole file in the file's order (a new key at the
 //   end of its section, a new section at the end). When the value cannot
 //   reach the file it throws boost::filesystem::filesystem_error naming the
 //   file and the reason, and the file is as it was; so is the backup, unless
 //   the new content was on the disk already (then it holds the file's). A
-//   file that could not be read whole, or is read-only, is never written.
+//   file that could not be read whole, is read-only, or is in UTF-16 (it
+//   begins with FF FE or FE FF) is never written.
 // - The new content goes to a new file beside the file's real location (a
 //   link stays a link), is given the file's hidden, system, archive and
-//   not-indexed marks, flushed and renamed over the file in one step: a
-//   reader finds the old content or the new, never none. Until then only
-//   readers that allow deleting may open it, so a scanner cannot hold it.
-//   The file takes the permissions new files in its folder get.
+//   not-indexed marks, flushed and renamed over the file in one step, then
+//   closed. A reader that shares writing and deleting (FILE_SHARE_WRITE and
+//   FILE_SHARE_DELETE) always finds the old content or the new; one that does
+//   not (the C runtime's fopen, .NET's File.OpenRead) may be refused in the
+//   instant between the rename and the close, which no rename on Windows
+//   avoids. Before the rename only readers that share deleting may open the
+//   new file, which a scanner working in the kernel ignores. The file takes
+//   the permissions new files in its folder get.
 // - Just before that rename the backup gets the file's previous content, by
 //   the same road, tried once: a backup held open or read-only stays as it
 //   was.
@@ -33,7 +38,9 @@
 //   sharing violation, or access denied, which may also mean no right to
 //   replace it); a refused rename is tried again every 10 ms for two seconds.
 //   So SetValue waits at most kLockWaitMilliseconds and two seconds, each
-//   plus a timer tick, plus what the disk takes.
+//   plus a timer tick, plus what the disk takes, plus, where a program holds
+//   an oplock on the file or the backup (a sync client), its acknowledgment
+//   of the break that a rename or delete of the file waits for.
 // - A launcher ended at any moment, or a system crash on NTFS, leaves the
 //   file and the backup each whole, old or new (after a crash, which one is
 //   not specified): a new file is on the disk before its rename, and NTFS's
@@ -91,8 +98,8 @@ class SettingsStore {
   std::mutex lock;
   platform::SessionLock sessionLock = nullptr;
   platform::ErrorNumber lockError = 0;
-  // Why the file at construction could not be read: 0 when it was, or one of
-  // the "not found" numbers when there was none.
+  // Why the file at construction could not be read or is not to be written: 0
+  // when it was read, or one of the "not found" numbers when there was none.
   platform::ErrorNumber readError = 0;
   // What the next write puts in the backup: the file as read whole or last
   // written; none when the backup is to stay.

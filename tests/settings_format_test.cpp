@@ -47,6 +47,13 @@ TEST(SettingsReader, CommentsAndLinesWithoutAKeyAreIgnored) {
             (SectionMap{{"S1", {{"key", "v"}}}}));
 }
 
+// Zeros a writer cut short left, from the middle of a line on or up to it.
+TEST(SettingsReader, LinesHoldingAZeroByteAreSkipped) {
+  using namespace std::string_view_literals;
+  const std::string_view torn = "[S1]\nk=1\nHeight = 1\0\0\0\n\0\0[T1]\nj=2\n"sv;
+  EXPECT_EQ(Parse(torn), (SectionMap{{"S1", {{"k", "1"}, {"j", "2"}}}}));
+}
+
 TEST(SettingsReader, SemicolonStartsAKeyNotAComment) {
   EXPECT_EQ(Parse("[S1]\n; note = x\n"), (SectionMap{{"S1", {{"; note", "x"}}}}));
 }

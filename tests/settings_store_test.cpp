@@ -148,6 +148,14 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       {"unreadable file", fail("ReadWholeFile", platform::kErrorSharingViolation), false, 0,
        oldBackup},
       {"read-only file", readOnly(File()), false, 0, oldBackup},
+      {"first names held by deleted files",
+       [&] {
+         for (const fs::path& file : {File(), Backup()}) {
+           fail("CreateNewFile " + file.filename().string() + process + "-0 ",
+                platform::kErrorAccessDenied, 1)();
+         }
+       },
+       true, 0, old},
       {"new file not created", fail("CreateNewFile", platform::kErrorAccessDenied), false, 0,
        oldBackup},
       {"new file written in part", fail("WriteToFile", 112, 1), false, 0, oldBackup},
@@ -228,12 +236,19 @@ TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextC
 }
 
 // What a writer cut short by a power cut leaves: the length without the
-// content, or nothing. A good backup then gives the settings back and stays
-// as it is; without one the file is taken as it stands and backed up. With
-// no file at all the backup is left alone.
+// content, or nothing. A good backup then gives back the settings the file
+// lost, and no damaged file becomes the backup, so the next launch backs up a
+// whole one. A UTF-16 file, and with no file at all the backup, are left
+// alone.
 TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   const std::string good = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string zeroes(4096, '\0');
+  const std::string torn =
+      "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1920\r\nHeight = 1";
+  const std::string tornBackup =
+      "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1280\r\nHeight = 14\r\n\r\n";
+  const std::string utf16("\xFF\xFE[\0L\0o\0a\0d\0i\0n\0g\0]\0\r\0\n\0", 24);
+  const std::string fresh = "[Loading]\r\nForceVRMode = 1\r\n\r\n";
   const struct {
     const char* name;
     std::optional<std::string> file;
@@ -244,10 +259,20 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"zeroed", zeroes, good, forced_, good},
       {"zeroed head", std::string(112, '\0') + "\r\n[Audio]\r\nVolume = 75\r\n", good,
        "[Loading]\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 75\r\n\r\n", good},
+      {"zeroed from inside a line", torn + std::string(4096 - torn.size(), '\0'), tornBackup,
+       "[Loading]\r\nForceVRMode = 1\r\n\r\n[Display]\r\nWidth = 1920\r\nHeight = 14\r\n\r\n",
+       tornBackup},
+      {"zeroed from inside a line, no backup", torn + std::string(4096 - torn.size(), '\0'),
+       std::nullopt, "[Loading]\r\nForceVRMode = 1\r\n\r\n[Display]\r\nWidth = 1920\r\n\r\n",
+       std::nullopt},
       {"empty", "", good, forced_, good},
-      {"zeroed, no backup", zeroes, std::nullopt, "[Loading]\r\nForceVRMode = 1\r\n\r\n", zeroes},
-      {"empty, zeroed backup", "", zeroes, "[Loading]\r\nForceVRMode = 1\r\n\r\n", ""},
-      {"no file", std::nullopt, good, "[Loading]\r\nForceVRMode = 1\r\n\r\n", good},
+      {"zeroed, no backup", zeroes, std::nullopt, fresh, std::nullopt},
+      {"empty, zeroed backup", "", zeroes, fresh, zeroes},
+      {"UTF-16", utf16, good, utf16, good},
+      {"no file", std::nullopt, good, fresh, good},
+  };
+  const auto backup = [&] {
+    return fs::exists(Backup()) ? std::optional(ReadFile(Backup())) : std::nullopt;
   };
   for (const auto& c : cases) {
     recording::Reset(appData_.path());
@@ -255,11 +280,20 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
     fs::create_directories(File().parent_path());
     if (c.file) WriteFile(File(), *c.file);
     if (c.backup) WriteFile(Backup(), *c.backup);
-    SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-    EXPECT_EQ(ReadFile(File()), c.fileAfter) << c.name;
-    EXPECT_EQ(fs::exists(Backup()) ? std::optional(ReadFile(Backup())) : std::nullopt,
-              c.backupAfter)
-        << c.name;
+    const bool refused = c.file == utf16;
+    for (int launch = 1; launch <= 2; ++launch) {
+      try {
+        SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+        EXPECT_FALSE(refused) << c.name << ": written";
+      } catch (const fs::filesystem_error& failure) {
+        EXPECT_TRUE(refused) << c.name << ": " << failure.what();
+        EXPECT_EQ(failure.code().value(), static_cast<int>(platform::kErrorUnsupportedType));
+        EXPECT_EQ(failure.path1(), File()) << c.name;
+      }
+      EXPECT_EQ(ReadFile(File()), c.fileAfter) << c.name << ", launch " << launch;
+      EXPECT_EQ(backup(), launch == 1 || refused ? c.backupAfter : c.fileAfter)
+          << c.name << ", launch " << launch;
+    }
   }
 }
 
@@ -297,8 +331,13 @@ TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   for (const std::string& leftover : {file + ".4242-0.tmp", file + ".bak.17-3.tmp"}) {
     WriteFile(File().parent_path() / leftover, "part of a save");
   }
-  const std::set<std::string> kept = {file + ".x-1.tmp",  file + ".1-2.tmp.keep", file + ".12.tmp",
-                                      file + ".1--2.tmp", "other.ini.1-1.tmp",    file + ".bak"};
+  const std::set<std::string> kept = {file + ".x-1.tmp",
+                                      file + ".1-2.tmp.keep",
+                                      file + ".12.tmp",
+                                      file + ".1--2.tmp",
+                                      "other.ini.1-1.tmp",
+                                      file + ".bak",
+                                      "settings_pro_Cirrovane XR_controls.ini.1-1.tmp"};
   for (const std::string& name : kept) WriteFile(File().parent_path() / name, name);
   fs::create_directories(File().parent_path() / (file + ".5-5.tmp"));
   testing_support::TemporaryFolder elsewhere;
