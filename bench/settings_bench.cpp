@@ -1,11 +1,13 @@
 // What one launch costs the settings file, for files of 100, 1,000, 10,000
 // and 100,000 keys (real profiles hold tens to hundreds; the larger files show
 // how the cost grows), each against the yardstick that does the same work:
-//   safe_floor/<keys>     the file calls of a launch with no parsing: the
-//                         lock, the read, and the safe save of the same bytes
-//                         (a new file written and flushed, the backup the
-//                         same way, one rename each): the least a rewrite that
-//                         loses nothing can cost;
+//   safe_floor/<keys>     every file call a launch must make, in the store's
+//                         order, with no parsing: the folder, the lock, the
+//                         read, the real location, the attributes, one
+//                         listing of the folder, the same bytes in a new file
+//                         written and flushed, the backup the same way, and
+//                         two renames: the least a rewrite that loses nothing
+//                         can cost;
 //   store/<keys>          what a launch does: construct the store (lock, load
 //                         and parse), SetValue("Loading", "ForceVRMode", "1")
 //                         (format, safe save with the backup), destroy;
@@ -20,9 +22,10 @@
 //   inih/<keys>           inih's ini_parse_string of the same text into a map
 //                         of sections of keys: a reader alone, nothing set and
 //                         nothing written, as lean as parsing gets.
-// The file benchmarks work on the same file in the same folder, and every
-// iteration starts from the same bytes on disk; putting them back is not
-// timed.
+// Every benchmark times one run per iteration, just after the same bytes
+// were put back on disk (so the text is as cold as a launch finds it, for the
+// in-memory ones too); putting them back is not timed. The file benchmarks
+// work on the same file in the same folder.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -35,6 +38,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ini_parser.hpp>
@@ -124,32 +128,36 @@ void Restore(const Files& files, const std::string& text) {
 }
 
 // Runs `work` once per iteration from freshly restored files and times only
-// `work`. `check`, run once beforehand, tells whether `work` really did its
-// job on this content, so a broken set-up cannot pass for a fast one.
-void Measure(benchmark::State& state, const Files& files, const std::string& text,
-             const std::function<void()>& work, const std::function<bool()>& check) {
+// `work`. `check`, given what `work` returned the first time, tells whether it
+// really did its job on this content, so a broken set-up cannot pass for a
+// fast one.
+template <typename Work, typename Check>
+void Measure(benchmark::State& state, const Files& files, const std::string& text, const Work& work,
+             const Check& check) {
   Restore(files, text);
-  work();
-  if (!check()) {
+  if (!check(work())) {
     state.SkipWithError("the measured operation did not do its work");
     return;
   }
   for (auto _ : state) {
     Restore(files, text);
     const Clock::time_point start = Clock::now();
-    work();
+    benchmark::DoNotOptimize(work());
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-// The bytes to `target` as the store saves them: a new file beside it,
-// written and flushed, then renamed over the old one while still open.
-void SaveThroughNewFile(const fs::path& target, const std::string& bytes) {
+// The bytes in a new file beside `target`, written and flushed, still open.
+platform::OpenFile NewFileBeside(const fs::path& target, const std::string& bytes) {
   platform::OpenFile opened = nullptr;
   platform::CreateNewFile(testing_support::WithSuffix(target, ".tmp"), &opened);
   platform::WriteToFile(opened, bytes);
   platform::FlushToDisk(opened);
+  return opened;
+}
+
+void PutInPlace(platform::OpenFile opened, const fs::path& target) {
   platform::RenameOpenFileOver(opened, target);
   platform::CloseFile(opened);
 }
@@ -158,16 +166,26 @@ void SafeFloor(benchmark::State& state, const Files& files, const std::string& t
   Measure(
       state, files, text,
       [&] {
+        platform::CreateFolders(files.file.parent_path());
         platform::SessionLock lock = nullptr;
         platform::AcquireSessionLock("bench", 0, &lock);
         std::string bytes;
         platform::ReadWholeFile(files.file, &bytes);
-        SaveThroughNewFile(files.file, bytes);
-        SaveThroughNewFile(files.backup, bytes);
+        fs::path real;
+        platform::RealLocation(files.file, &real);
+        std::uint32_t attributes = 0;
+        platform::GetAttributes(real, &attributes);
+        std::vector<fs::path> names;
+        platform::ListFolder(real.parent_path(), &names);
+        const platform::OpenFile file = NewFileBeside(real, bytes);
+        platform::GetAttributes(files.backup, &attributes);
+        PutInPlace(NewFileBeside(files.backup, bytes), files.backup);
+        PutInPlace(file, real);
         platform::ReleaseSessionLock(lock);
+        return names.size();
       },
-      [&] {
-        return testing_support::ReadFile(files.file) == text &&
+      [&](std::size_t names) {
+        return names == 2 && testing_support::ReadFile(files.file) == text &&
                testing_support::ReadFile(files.backup) == text;
       });
 }
@@ -178,8 +196,9 @@ void Store(benchmark::State& state, const Files& files, const std::string& text,
       [] {
         SettingsStore store("settings");
         store.SetValue("Loading", "ForceVRMode", "1");
+        return 0;
       },
-      [&] {
+      [&](int) {
         SectionMap written;
         ParseSections(testing_support::ReadFile(files.file), written);
         return KeyCount(written) == keys && written["Loading"].Find("ForceVRMode") == "1" &&
@@ -187,22 +206,10 @@ void Store(benchmark::State& state, const Files& files, const std::string& text,
       });
 }
 
-// Runs `work` on the text in memory once per iteration; `check`, given what
-// `work` returned, as above.
-template <typename Work, typename Check>
-void MeasureInMemory(benchmark::State& state, const std::string& text, const Work& work,
-                     const Check& check) {
-  if (!check(work())) {
-    state.SkipWithError("the measured operation did not do its work");
-    return;
-  }
-  for (auto _ : state) benchmark::DoNotOptimize(work());
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
-}
-
-void ParseFormat(benchmark::State& state, const std::string& text, std::size_t keys) {
-  MeasureInMemory(
-      state, text,
+void ParseFormat(benchmark::State& state, const Files& files, const std::string& text,
+                 std::size_t keys) {
+  Measure(
+      state, files, text,
       [&] {
         SectionMap sections;
         ParseSections(text, sections);
@@ -216,10 +223,11 @@ void ParseFormat(benchmark::State& state, const std::string& text, std::size_t k
       });
 }
 
-void PropertyTree(benchmark::State& state, const std::string& text, std::size_t keys) {
+void PropertyTree(benchmark::State& state, const Files& files, const std::string& text,
+                  std::size_t keys) {
   namespace pt = boost::property_tree;
-  MeasureInMemory(
-      state, text,
+  Measure(
+      state, files, text,
       [&] {
         pt::ptree tree;
         std::istringstream in(text);
@@ -239,9 +247,10 @@ void PropertyTree(benchmark::State& state, const std::string& text, std::size_t 
       });
 }
 
-void SimpleIni(benchmark::State& state, const std::string& text, std::size_t keys) {
-  MeasureInMemory(
-      state, text,
+void SimpleIni(benchmark::State& state, const Files& files, const std::string& text,
+               std::size_t keys) {
+  Measure(
+      state, files, text,
       [&] {
         CSimpleIniA ini;
         ini.LoadData(text);
@@ -277,9 +286,9 @@ int KeepValue(void* sections, const char* section, const char* key, const char* 
   return 1;
 }
 
-void Inih(benchmark::State& state, const std::string& text, std::size_t keys) {
-  MeasureInMemory(
-      state, text,
+void Inih(benchmark::State& state, const Files& files, const std::string& text, std::size_t keys) {
+  Measure(
+      state, files, text,
       [&] {
         IniParsed parsed;
         parsed.badLine = ini_parse_string(text.c_str(), KeepValue, &parsed.sections);
@@ -322,18 +331,17 @@ int main(int argc, char** argv) {
     const std::string text = SettingsText(keys);
     const std::string suffix = "/" + std::to_string(keys);
     for (auto* benchmark : {
-             benchmark::RegisterBenchmark(("safe_floor" + suffix).c_str(), SafeFloor, files, text)
-                 ->UseManualTime(),
-             benchmark::RegisterBenchmark(("store" + suffix).c_str(), Store, files, text, keys)
-                 ->UseManualTime(),
-             benchmark::RegisterBenchmark(("parse_format" + suffix).c_str(), ParseFormat, text,
+             benchmark::RegisterBenchmark(("safe_floor" + suffix).c_str(), SafeFloor, files, text),
+             benchmark::RegisterBenchmark(("store" + suffix).c_str(), Store, files, text, keys),
+             benchmark::RegisterBenchmark(("parse_format" + suffix).c_str(), ParseFormat, files,
+                                          text, keys),
+             benchmark::RegisterBenchmark(("property_tree" + suffix).c_str(), PropertyTree, files,
+                                          text, keys),
+             benchmark::RegisterBenchmark(("simpleini" + suffix).c_str(), SimpleIni, files, text,
                                           keys),
-             benchmark::RegisterBenchmark(("property_tree" + suffix).c_str(), PropertyTree, text,
-                                          keys),
-             benchmark::RegisterBenchmark(("simpleini" + suffix).c_str(), SimpleIni, text, keys),
-             benchmark::RegisterBenchmark(("inih" + suffix).c_str(), Inih, text, keys),
+             benchmark::RegisterBenchmark(("inih" + suffix).c_str(), Inih, files, text, keys),
          }) {
-      benchmark->Unit(benchmark::kMicrosecond);
+      benchmark->UseManualTime()->Unit(benchmark::kMicrosecond);
     }
   }
 
