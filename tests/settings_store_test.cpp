@@ -151,7 +151,7 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       {"first names held by deleted files",
        [&] {
          for (const fs::path& file : {File(), Backup()}) {
-           fail("CreateNewFile " + file.filename().string() + process + "-0 ",
+           fail("CreateNewFile " + file.filename().string() + process + "-0.tmp",
                 platform::kErrorAccessDenied, 1)();
          }
        },
