@@ -28,8 +28,8 @@
 //   FILE_SHARE_DELETE) always finds the old content or the new; one that does
 //   not (the C runtime's fopen, .NET's File.OpenRead) may be refused in the
 //   instant between the rename and the close, which no rename on Windows
-//   avoids. Before the rename only readers that share deleting may open the
-//   new file, which a scanner working in the kernel ignores. The file takes
+//   avoids. Until the rename only readers that share deleting may open the
+//   new file; a scanner working in the kernel ignores sharing. The file takes
 //   the permissions new files in its folder get.
 // - Just before that rename the backup gets the file's previous content, by
 //   the same road, tried once: a backup held open or read-only stays as it
@@ -38,9 +38,9 @@
 //   sharing violation, or access denied, which may also mean no right to
 //   replace it); a refused rename is tried again every 10 ms for two seconds.
 //   So SetValue waits at most kLockWaitMilliseconds and two seconds, each
-//   plus a timer tick, plus what the disk takes, plus, where a program holds
-//   an oplock on the file or the backup (a sync client), its acknowledgment
-//   of the break that a rename or delete of the file waits for.
+//   plus a timer tick, plus what the disk takes, plus the time a program
+//   holding an oplock on the file or the backup (a sync client) takes to
+//   acknowledge its break, which a rename or delete of the file waits for.
 // - A launcher ended at any moment, or a system crash on NTFS, leaves the
 //   file and the backup each whole, old or new (after a crash, which one is
 //   not specified): a new file is on the disk before its rename, and NTFS's
