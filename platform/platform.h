@@ -167,4 +167,9 @@ ErrorNumber RemoveFile(const boost::filesystem::path& file);
 ErrorNumber ListFolder(const boost::filesystem::path& folder,
                        std::vector<boost::filesystem::path>* names);
 
+// The programs holding the file (a link's target) open, by the names Windows
+// shows, in UTF-8 ("" where it has none); none without the Restart Manager.
+ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
+                                std::vector<std::string>* namesUtf8);
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <windows.h>
 // After <windows.h>, which they need.
 #include <objbase.h>
+#include <restartmanager.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -224,6 +225,27 @@ bool IsUnsupported(ErrorNumber error) {
          error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+template <typename Function>
+Function Entry(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
+DWORD ListHolders(decltype(&::RmGetList) list, DWORD session, std::vector<std::string>* names) {
+  std::vector<RM_PROCESS_INFO> holders;
+  UINT needed = 0;
+  UINT count = 0;
+  DWORD reasons = 0;
+  DWORD error = 0;
+  while ((error = list(session, &needed, &count, holders.data(), &reasons)) == ERROR_MORE_DATA) {
+    holders.resize(needed);
+    count = needed;
+  }
+  if (error != ERROR_SUCCESS) return error;
+  names->clear();
+  for (UINT i = 0; i < count; ++i) names->push_back(Narrowed(CP_UTF8, 0, holders[i].strAppName));
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 ErrorNumber CreateFolders(const boost::filesystem::path& folder) {
@@ -344,6 +366,34 @@ ErrorNumber ListFolder(const boost::filesystem::path& folder,
   const DWORD error = ::GetLastError();
   ::FindClose(search);
   return error == ERROR_NO_MORE_FILES ? 0 : error;
+}
+
+ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
+                                std::vector<std::string>* namesUtf8) {
+  // LoadLibraryW of a full path is LoadLibraryExW without flags: it and the
+  // shell's system folder were imported already, and nothing of the DLL is.
+  wchar_t dir[MAX_PATH] = {};
+  const HRESULT got = ::SHGetFolderPathW(nullptr, CSIDL_SYSTEM, nullptr, SHGFP_TYPE_CURRENT, dir);
+  const HMODULE library =
+      FAILED(got) ? nullptr : ::LoadLibraryW((std::wstring(dir) + L"\\rstrtmgr.dll").c_str());
+  if (library == nullptr) return 0;
+  const auto start = Entry<decltype(&::RmStartSession)>(library, "RmStartSession");
+  const auto add = Entry<decltype(&::RmRegisterResources)>(library, "RmRegisterResources");
+  const auto list = Entry<decltype(&::RmGetList)>(library, "RmGetList");
+  const auto end = Entry<decltype(&::RmEndSession)>(library, "RmEndSession");
+  boost::filesystem::path real;
+  if (RealLocation(file, &real) != 0) real = file;
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  DWORD error = ERROR_SUCCESS;
+  if (start && add && list && end && (error = start(&session, 0, key)) == ERROR_SUCCESS) {
+    LPCWSTR files[] = {real.c_str()};
+    error = add(session, 1, files, 0, nullptr, 0, nullptr);
+    if (error == ERROR_SUCCESS) error = ListHolders(list, session, namesUtf8);
+    end(session);
+  }
+  ::FreeLibrary(library);
+  return error;
 }
 
 }  // namespace platform

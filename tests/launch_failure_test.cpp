@@ -66,6 +66,16 @@ TEST_F(LaunchFailure, AnyOtherErrorAsksForTheSimulatorFolderWithoutTheNumber) {
   }
 }
 
+TEST_F(LaunchFailure, UnsavedSettingsNameTheirHoldersOnceTheSimulatorRuns) {
+  for (const HeldFile& row : kHeldFiles) {
+    ExpectHeld(row, "ReadWholeFile", "",
+               {"Sleep 250", "RestrictDllSearchToSystemFolder", "SetEnvironment SteamAppId=487310",
+                "StartSuspended X-Plane.exe", "ResumeMainThread"},
+               "ShowMessageInForeground Cirrovane XR | Cirrovane could not save its settings, so "
+               "X-Plane was started without forcing VR mode.\n");
+  }
+}
+
 TEST_F(LaunchFailure, ResetIsAskedOnceEvenWhenElevationFollows) {
   recording::script.startError = 740;
   const auto calls = Run("-ResetConfig");

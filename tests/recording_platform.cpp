@@ -382,6 +382,12 @@ ErrorNumber RemoveFile(const fs::path& file) {
   return 0;
 }
 
+ErrorNumber ProgramsHoldingFile(const fs::path& file, std::vector<std::string>* namesUtf8) {
+  recording::Record("ProgramsHoldingFile " + file.string());
+  if (recording::script.holdersError == 0) *namesUtf8 = recording::script.holders;
+  return recording::script.holdersError;
+}
+
 ErrorNumber ListFolder(const fs::path& folder, std::vector<fs::path>* names) {
   if (const ErrorNumber error = RecordFileCall("ListFolder " + folder.filename().string())) {
     return error;

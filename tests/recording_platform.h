@@ -9,6 +9,7 @@
 //   ShowMessage <caption> | <text> | details: <details, UTF-8>
 //   ShowMessageInForeground <caption> | <text>
 //   AskYesNo <caption> | <text>
+//   ProgramsHoldingFile <path>
 // and answered from `script`. A message without details leaves out their
 // part. The system's reason for error number N is "raison n° N", so that the
 // details carry a non-ASCII reason.
@@ -51,6 +52,9 @@ struct Script {
   unsigned timerTick = 1;  // Windows' default is 15.6 ms.
   // How long another process holds each session lock.
   unsigned lockHeldMilliseconds = 0;
+  // What ProgramsHoldingFile answers, unless it fails with holdersError.
+  std::vector<std::string> holders;
+  platform::ErrorNumber holdersError = 0;
 };
 
 // How the process ends part way.

@@ -83,10 +83,19 @@ TEST_F(ConfigurationReset, FileThatCannotBeDeletedIsNamedAndNothingIsLaunched) {
   recording::script.answerYes = true;
   fs::create_directories(SettingsFile("window_positions") / "in use");
   const auto calls = Run("-ResetConfig");
-  ASSERT_EQ(calls.size(), 4u);
-  EXPECT_THAT(calls[3], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not clear its "
+  ASSERT_EQ(calls.size(), 5u) << "who holds it is asked first";
+  EXPECT_THAT(calls[4], StartsWith("ShowMessage Cirrovane XR | Cirrovane could not clear its "
                                    "settings, so X-Plane was not started.\n"));
-  EXPECT_THAT(calls[3], HasSubstr(SettingsFile("window_positions").string()));
+  EXPECT_THAT(calls[4], HasSubstr(SettingsFile("window_positions").string()));
+}
+
+TEST_F(ConfigurationReset, FileThatAProgramHoldsNamesTheProgram) {
+  for (const HeldFile& row : kHeldFiles) {
+    ExpectHeld(row, "RemoveFile " + SettingsFile().filename().string(), "-ResetConfig",
+               {"Sleep 250", "RestrictDllSearchToSystemFolder", kQuestion},
+               "ShowMessage Cirrovane XR | Cirrovane could not clear its settings, so X-Plane was "
+               "not started.\n");
+  }
 }
 
 TEST_F(ConfigurationReset, FolderThatCannotBeCreatedIsNamedAndNothingIsLaunched) {
