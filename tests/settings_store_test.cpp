@@ -243,8 +243,8 @@ TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextC
 TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   const std::string good = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string zeroes(4096, '\0');
-  const std::string torn =
-      "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1920\r\nHeight = 1";
+  std::string torn = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1920\r\nHeight = 1";
+  torn.resize(4096, '\0');
   const std::string tornBackup =
       "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1280\r\nHeight = 14\r\n\r\n";
   const std::string utf16("\xFF\xFE[\0L\0o\0a\0d\0i\0n\0g\0]\0\r\0\n\0", 24);
@@ -259,12 +259,11 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"zeroed", zeroes, good, forced_, good},
       {"zeroed head", std::string(112, '\0') + "\r\n[Audio]\r\nVolume = 75\r\n", good,
        "[Loading]\r\nForceVRMode = 1\r\n\r\n[Audio]\r\nVolume = 75\r\n\r\n", good},
-      {"zeroed from inside a line", torn + std::string(4096 - torn.size(), '\0'), tornBackup,
+      {"zeroed from inside a line", torn, tornBackup,
        "[Loading]\r\nForceVRMode = 1\r\n\r\n[Display]\r\nWidth = 1920\r\nHeight = 14\r\n\r\n",
        tornBackup},
-      {"zeroed from inside a line, no backup", torn + std::string(4096 - torn.size(), '\0'),
-       std::nullopt, "[Loading]\r\nForceVRMode = 1\r\n\r\n[Display]\r\nWidth = 1920\r\n\r\n",
-       std::nullopt},
+      {"zeroed from inside a line, no backup", torn, std::nullopt,
+       "[Loading]\r\nForceVRMode = 1\r\n\r\n[Display]\r\nWidth = 1920\r\n\r\n", std::nullopt},
       {"empty", "", good, forced_, good},
       {"zeroed, no backup", zeroes, std::nullopt, fresh, std::nullopt},
       {"empty, zeroed backup", "", zeroes, fresh, zeroes},
@@ -331,13 +330,10 @@ TEST_F(SettingsStoreOnDisk, LeftoversOfAKilledSaveAreRemovedAndNothingElse) {
   for (const std::string& leftover : {file + ".4242-0.tmp", file + ".bak.17-3.tmp"}) {
     WriteFile(File().parent_path() / leftover, "part of a save");
   }
-  const std::set<std::string> kept = {file + ".x-1.tmp",
-                                      file + ".1-2.tmp.keep",
-                                      file + ".12.tmp",
-                                      file + ".1--2.tmp",
-                                      "other.ini.1-1.tmp",
-                                      file + ".bak",
-                                      "settings_pro_Cirrovane XR_controls.ini.1-1.tmp"};
+  // Another store's file name of the same length is told apart by its prefix.
+  const std::set<std::string> kept = {
+      file + ".x-1.tmp",  file + ".1-2.tmp.keep", file + ".12.tmp",
+      file + ".1--2.tmp", file + ".bak",          "settings_pro_Cirrovane XR_controls.ini.1-1.tmp"};
   for (const std::string& name : kept) WriteFile(File().parent_path() / name, name);
   fs::create_directories(File().parent_path() / (file + ".5-5.tmp"));
   testing_support::TemporaryFolder elsewhere;
