@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::size_t kHoldersNamed = 3;
 
-// Asking takes a moment, which no other failure is kept waiting for.
+// Who holds the file, asked only when Windows refused it because of another
+// program: asking takes a moment, which no other failure need wait for.
 std::string HoldersLine(const boost::filesystem::path& file, platform::ErrorNumber error) {
   if (error != platform::kErrorSharingViolation && error != platform::kErrorAccessDenied) return "";
   std::vector<std::string> names;
