@@ -26,7 +26,7 @@ class LaunchFailure : public LauncherRun {
   std::vector<std::string> FailWith(platform::ErrorNumber error,
                                     const std::string& commandLine = "") {
     recording::script.startError = error;
-    const auto calls = Run(commandLine);
+    auto calls = Run(commandLine);
     EXPECT_FALSE(fs::exists(appData_.path() / "Cirrovane")) << "no store may be touched";
     const std::vector<std::string> start = {"Sleep 250", "RestrictDllSearchToSystemFolder",
                                             "SetEnvironment SteamAppId=487310",
@@ -36,7 +36,8 @@ class LaunchFailure : public LauncherRun {
                     << ::testing::PrintToString(calls);
       return calls;
     }
-    return std::vector<std::string>(calls.begin() + start.size(), calls.end());
+    calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(start.size()));
+    return calls;
   }
 
   std::string Elevation() const {
