@@ -3,7 +3,10 @@
 #include <exception>
 #include <string>
 
-// The path and the system's reason of a file-system failure, on two lines;
-// for any other exception, its description. In UTF-8, as the details of a
-// message, so that any folder name shows as it is.
-std::string FailureDetails(const std::exception& failure);
+#include "platform/platform.h"
+
+// What a box adds for a failure of the settings, in UTF-8 so that any folder
+// name shows as it is: the cause and what to do where the refused step tells
+// it, then the path and the system's reason; else the exception's description.
+// `running` is the simulator once it was started, else nullptr.
+std::string FailureDetails(const std::exception& failure, const platform::Process* running);

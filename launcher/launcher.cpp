@@ -22,7 +22,7 @@ void ForceVrModeThenResume(const platform::Process& simulator, const std::string
     platform::ShowMessage(
         "Cirrovane could not save its settings, so X-Plane was started without forcing VR "
         "mode.\n",
-        productTitle, FailureDetails(failure), platform::Focus::TakeForeground);
+        productTitle, FailureDetails(failure, &simulator), platform::Focus::TakeForeground);
     return;
   }
   platform::ResumeMainThread(simulator);

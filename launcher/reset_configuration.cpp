@@ -18,7 +18,7 @@ bool ResetConfiguration(const std::string& productTitle) {
     // A file held open by a running simulator, or a read-only one: launching
     // now would start with settings the user asked to throw away.
     platform::ShowMessage("Cirrovane could not clear its settings, so X-Plane was not started.\n",
-                          productTitle, FailureDetails(failure));
+                          productTitle, FailureDetails(failure, nullptr));
     return false;
   }
   platform::ShowMessage("Cirrovane's settings have been cleared.  Cirrovane will now launch.",

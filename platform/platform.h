@@ -29,13 +29,15 @@ inline constexpr ErrorNumber kErrorFileExists = 80;
 inline constexpr ErrorNumber kErrorAlreadyExists = 183;
 inline constexpr ErrorNumber kErrorWaitTimeout = 258;
 inline constexpr ErrorNumber kErrorElevationRequired = 740;
+inline constexpr ErrorNumber kErrorCancelled = 1223;
 inline constexpr ErrorNumber kErrorUnsupportedType = 1630;
 inline constexpr ErrorNumber kErrorFileReadOnly = 6009;
 
-// The handle of a started process's main thread. It is never closed: the
-// launcher exits right after using it, which releases it.
+// A started process: its id, and the handle of its main thread. The handle is
+// never closed: the launcher exits right after using it, which releases it.
 struct Process {
   void* mainThread = nullptr;
+  std::uint32_t processId = 0;
 };
 
 // Blocks the thread for at least that long, rounded up to the timer's tick.
@@ -167,9 +169,16 @@ ErrorNumber RemoveFile(const boost::filesystem::path& file);
 ErrorNumber ListFolder(const boost::filesystem::path& folder,
                        std::vector<boost::filesystem::path>* names);
 
-// The programs holding the file (a link's target) open, by the names Windows
-// shows, in UTF-8 ("" where it has none); none without the Restart Manager.
+// A program holding a file open: its process, and the name Windows shows for
+// it, in UTF-8 ("" where it has none).
+struct FileHolder {
+  std::uint32_t processId = 0;
+  std::string nameUtf8;
+};
+
+// The programs holding the file (a link's target) open; none without the
+// Restart Manager.
 ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
-                                std::vector<std::string>* namesUtf8);
+                                std::vector<FileHolder>* holders);
 
 }  // namespace platform

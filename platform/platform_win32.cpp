@@ -82,6 +82,7 @@ ErrorNumber StartSuspended(const std::string& executable, Process* started) {
   }
   ::CloseHandle(information.hProcess);
   started->mainThread = information.hThread;
+  started->processId = information.dwProcessId;
   return 0;
 }
 
@@ -230,19 +231,23 @@ Function Entry(HMODULE library, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
 }
 
-DWORD ListHolders(decltype(&::RmGetList) list, DWORD session, std::vector<std::string>* names) {
-  std::vector<RM_PROCESS_INFO> holders;
+// Asked five times at most: programs may keep opening the file meanwhile.
+DWORD ListHolders(decltype(&::RmGetList) list, DWORD session, std::vector<FileHolder>* holders) {
+  std::vector<RM_PROCESS_INFO> found;
   UINT needed = 0;
   UINT count = 0;
   DWORD reasons = 0;
-  DWORD error = 0;
-  while ((error = list(session, &needed, &count, holders.data(), &reasons)) == ERROR_MORE_DATA) {
-    holders.resize(needed);
+  DWORD error = ERROR_MORE_DATA;
+  for (int asked = 0; asked < 5 && error == ERROR_MORE_DATA; ++asked) {
+    found.resize(needed);
     count = needed;
+    error = list(session, &needed, &count, found.data(), &reasons);
   }
   if (error != ERROR_SUCCESS) return error;
-  names->clear();
-  for (UINT i = 0; i < count; ++i) names->push_back(Narrowed(CP_UTF8, 0, holders[i].strAppName));
+  holders->clear();
+  for (UINT i = 0; i < count; ++i) {
+    holders->push_back({found[i].Process.dwProcessId, Narrowed(CP_UTF8, 0, found[i].strAppName)});
+  }
   return ERROR_SUCCESS;
 }
 
@@ -369,7 +374,7 @@ ErrorNumber ListFolder(const boost::filesystem::path& folder,
 }
 
 ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
-                                std::vector<std::string>* namesUtf8) {
+                                std::vector<FileHolder>* holders) {
   // LoadLibraryW of a full path is LoadLibraryExW without flags: it and the
   // shell's system folder were imported already, and nothing of the DLL is.
   wchar_t dir[MAX_PATH] = {};
@@ -389,7 +394,7 @@ ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
   if (start && add && list && end && (error = start(&session, 0, key)) == ERROR_SUCCESS) {
     LPCWSTR files[] = {real.c_str()};
     error = add(session, 1, files, 0, nullptr, 0, nullptr);
-    if (error == ERROR_SUCCESS) error = ListHolders(list, session, namesUtf8);
+    if (error == ERROR_SUCCESS) error = ListHolders(list, session, holders);
     end(session);
   }
   ::FreeLibrary(library);

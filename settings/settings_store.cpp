@@ -31,10 +31,10 @@ bool IsMissing(ErrorNumber error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
 
-[[noreturn]] void ThrowFor(const char* what, const fs::path& file, ErrorNumber error) {
-  throw fs::filesystem_error(
-      what, file,
-      boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+[[noreturn]] void ThrowFor(SettingsStore::Step step, const fs::path& file, ErrorNumber error) {
+  throw SettingsStore::Failure(
+      "The settings folder or file cannot be used", file,
+      boost::system::error_code(static_cast<int>(error), boost::system::system_category()), step);
 }
 
 // The attributes of what stands at the path; 0 when they cannot be read.
@@ -123,8 +123,10 @@ struct NewFile {
 ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint32_t marks,
                          NewFile* created) {
   // A name is taken, or still held by a program that has the file deleted
-  // there open (which Windows answers with access denied).
+  // there open (which Windows answers with access denied, also when asked for
+  // its attributes; where nothing stands, the folder forbids new files).
   ErrorNumber error = platform::kErrorFileExists;
+  std::uint32_t attributes = 0;
   for (unsigned attempt = 0;
        attempt < kTemporaryNamesPerProcess &&
        (error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists ||
@@ -133,6 +135,10 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
     const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
     error = platform::CreateNewFile(name, &created->opened);
     if (error == 0) created->path = name;
+    if (error == platform::kErrorAccessDenied &&
+        IsMissing(platform::GetAttributes(name, &attributes))) {
+      break;
+    }
   }
   if (error == 0) error = platform::WriteToFile(created->opened, bytes);
   if (error == 0 && marks != 0) error = platform::SetOpenFileAttributes(created->opened, marks);
@@ -179,10 +185,10 @@ bool IsUtf16(std::string_view bytes) {
 SettingsStore::SettingsStore(const std::string& name) {
   fs::path appData;
   const ErrorNumber unknown = platform::RoamingAppDataFolder(&appData);
-  if (unknown != 0) ThrowFor("The roaming application-data folder is unknown", appData, unknown);
+  if (unknown != 0) ThrowFor(Step::Folder, appData, unknown);
   const fs::path folder = appData / kProductFolder;
   const ErrorNumber uncreated = platform::CreateFolders(folder);
-  if (uncreated != 0) ThrowFor("The settings folder cannot be created", folder, uncreated);
+  if (uncreated != 0) ThrowFor(Step::Folder, folder, uncreated);
   path = folder / ("settings_pro_" + std::string(kProductTitle) + "_" + name + ".ini");
   backupPath = path;
   backupPath += ".bak";
@@ -211,11 +217,11 @@ void SettingsStore::SetValue(const std::string& section, const std::string& key,
 }
 
 void SettingsStore::DeleteFiles() {
-  if (sessionLock == nullptr) ThrowFor("Another launcher holds the settings", path, lockError);
+  if (sessionLock == nullptr) ThrowFor(Step::Lock, path, lockError);
   for (const fs::path& file : {path, backupPath}) {
     const ErrorNumber error = platform::RemoveFile(file);
     if (error != 0 && !IsMissing(error)) {
-      ThrowFor("The settings file cannot be deleted", file, error);
+      ThrowFor(Step::Delete, file, error);
     }
   }
 }
@@ -233,14 +239,13 @@ void SettingsStore::Load(std::string file) {
 }
 
 void SettingsStore::WriteFile() {
-  const char* const unwritten = "The settings file cannot be written";
-  if (sessionLock == nullptr) ThrowFor(unwritten, path, lockError);
-  if (readError != 0 && !IsMissing(readError)) ThrowFor(unwritten, path, readError);
+  if (sessionLock == nullptr) ThrowFor(Step::Lock, path, lockError);
+  if (readError != 0 && !IsMissing(readError)) ThrowFor(Step::Read, path, readError);
   fs::path target;
   if (platform::RealLocation(path, &target) != 0) target = path;
   const std::uint32_t attributes = AttributesOf(target);
   if (attributes & platform::kAttributeReadOnly) {
-    ThrowFor(unwritten, path, platform::kErrorFileReadOnly);
+    ThrowFor(Step::Rename, path, platform::kErrorFileReadOnly);
   }
   RemoveLeftovers(backupPath.parent_path(), {target, backupPath});
   if (target.parent_path() != backupPath.parent_path())
@@ -249,11 +254,16 @@ void SettingsStore::WriteFile() {
   const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
   std::string text = FormatSections(sections);
   NewFile created;
-  ErrorNumber error = WriteNewFile(target, text, attributes & kKeptAttributes, &created);
+  const ErrorNumber error = WriteNewFile(target, text, attributes & kKeptAttributes, &created);
+  // A new file that could not be made names the folder that refused it.
+  if (error != 0) {
+    ThrowFor(Step::Create, created.path.empty() ? target.parent_path() : path, error);
+  }
   // The backup is replaced only once the new content is safely on the disk.
-  if (error == 0 && nextBackup) ReplaceBackup(backupPath, *nextBackup);
-  if (error == 0) error = PutInPlace(created, target, deadline);
-  if (error != 0) ThrowFor("The settings file could not be written", path, error);
+  if (nextBackup) ReplaceBackup(backupPath, *nextBackup);
+  if (const ErrorNumber unplaced = PutInPlace(created, target, deadline)) {
+    ThrowFor(Step::Rename, path, unplaced);
+  }
   // The next write backs up what this one wrote.
   readError = 0;
   nextBackup = std::move(text);

@@ -16,11 +16,11 @@
 //   holds laid over them. A damaged file never becomes the backup.
 // - SetValue rewrites the whole file in the file's order (a new key at the
 //   end of its section, a new section at the end). When the value cannot
-//   reach the file it throws boost::filesystem::filesystem_error naming the
-//   file and the reason, and the file is as it was; so is the backup, unless
-//   the new content was on the disk already (then it holds the file's). A
-//   file that could not be read whole, is read-only, or is in UTF-16 (it
-//   begins with FF FE or FE FF) is never written.
+//   reach the file it throws Failure naming the file, the reason and the
+//   refused step, and the file is as it was; so is the backup, unless the
+//   new content was on the disk already (then it holds the file's). A file
+//   that could not be read whole, is read-only, or is in UTF-16 (it begins
+//   with FF FE or FE FF) is never written.
 // - The new content goes to a new file beside the file's real location (a
 //   link stays a link), is given the file's hidden, system, archive and
 //   not-indexed marks, flushed and renamed over the file in one step, then
@@ -56,6 +56,7 @@
 #include <optional>
 #include <string>
 
+#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include "platform/platform.h"
@@ -69,23 +70,34 @@ class SettingsStore {
   // How long a store waits for another process's store of the same name.
   static constexpr unsigned kLockWaitMilliseconds = 5000;
 
-  // Creates the folder when missing (else throws
-  // boost::filesystem::filesystem_error) and loads the file; a missing one
-  // gives an empty store.
+  // The step that Windows refused, which tells what its error number means:
+  // access denied to the lock is an elevated launcher, to a rename a holder.
+  enum class Step { Folder, Lock, Read, Create, Rename, Delete };
+
+  // What the store throws: the file (or the folder that refused a new file),
+  // the Win32 error number and the step.
+  struct Failure : boost::filesystem::filesystem_error {
+    Failure(const std::string& what, const boost::filesystem::path& file,
+            boost::system::error_code error, Step step)
+        : filesystem_error(what, file, error), refused(step) {}
+    Step refused;
+  };
+
+  // Creates the folder when missing (else throws Failure) and loads the file;
+  // a missing one gives an empty store.
   explicit SettingsStore(const std::string& name);
   ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
   // Sets the key in the section, creating either when missing, and rewrites
-  // the file, every call. Throws boost::filesystem::filesystem_error when the
-  // file could not be written; the value stays set in memory.
+  // the file, every call. Throws Failure when the file could not be written;
+  // the value stays set in memory.
   void SetValue(const std::string& section, const std::string& key, const std::string& value);
 
   // Deletes the file, then its backup; a missing one is fine. A file that
-  // cannot be deleted, or a store without the lock, throws
-  // boost::filesystem::filesystem_error and leaves the backup. The values in
-  // memory stay.
+  // cannot be deleted, or a store without the lock, throws Failure and leaves
+  // the backup. The values in memory stay.
   void DeleteFiles();
 
  private:

@@ -8,7 +8,11 @@
 namespace {
 
 namespace fs = boost::filesystem;
+using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 constexpr char kUnableToLaunch[] =
     "ShowMessage Cirrovane XR | Cirrovane was unable to launch X-Plane.\nPlease ensure that "
@@ -54,16 +58,59 @@ TEST_F(LaunchFailure, RefusedElevationShowsTheErrorNumberUnsigned) {
   for (platform::ErrorNumber error : {1223u, 4294967295u}) {
     recording::Reset(appData_.path());
     recording::script.elevationError = error;
-    EXPECT_THAT(FailWith(740),
-                ElementsAre(Elevation(), kNeedsAdministrator + std::to_string(error)));
+    EXPECT_THAT(
+        FailWith(740),
+        ElementsAre(Elevation(),
+                    StartsWith(kNeedsAdministrator + std::to_string(error) + " | details: \n" +
+                               (error == 1223 ? "Windows asked whether" : "raison"))));
   }
-  EXPECT_EQ(recording::calls.back(), std::string(kNeedsAdministrator) + "4294967295");
 }
 
 TEST_F(LaunchFailure, AnyOtherErrorAsksForTheSimulatorFolderWithoutTheNumber) {
   for (platform::ErrorNumber error : {2u, 3u, 5u, 193u}) {
-    EXPECT_THAT(FailWith(error), ElementsAre(kUnableToLaunch)) << error;
+    EXPECT_THAT(FailWith(error),
+                ElementsAre(AllOf(StartsWith(kUnableToLaunch),
+                                  HasSubstr((error < 5 ? "looked for X-Plane.exe in "
+                                                       : "did not start the X-Plane.exe in ") +
+                                            fs::current_path().string()))))
+        << error;
     recording::Reset(appData_.path());
+  }
+}
+
+// Each known cause of a settings failure, told by the step refused, and
+// whether the file's holders (X-Plane itself never among them) were asked.
+TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
+  const struct {
+    const char* call;
+    platform::ErrorNumber error;
+    bool reset, readOnly;
+    std::string cause;
+    bool holdersAsked;
+  } causes[] = {
+      {"AcquireSessionLock", 258, false, false, "let it finish, then quit X-Plane", false},
+      {"AcquireSessionLock", 5, true, false, "let it finish, then start Cirrovane again.\n", false},
+      {"", 0, false, true, "marked read-only: clear Read-only in its", false},
+      {"RemoveFile", 5, true, true, "marked read-only", false},
+      {"ReadWholeFile", 1630, false, false, "saved as Unicode, which Cirrovane cannot read", false},
+      {"ReadWholeFile", 32, false, false, kNoneNamed, true},
+      {"RenameOpenFileOver", 5, false, false, kNoneNamed, true},
+      {"RemoveFile", 5, true, false, "It is open in: X-Plane; close them, then start", true},
+      {"CreateNewFile", 5, false, false, "create files in " + SettingsFile().parent_path().string(),
+       false},
+      {"WriteToFile", 112, false, false, "details: " + SettingsFile().string() + "\nraison", false},
+  };
+  for (const auto& c : causes) {
+    recording::Reset(appData_.path());
+    recording::script.holders = {{recording::kSimulatorProcessId, "X-Plane"}};
+    recording::script.answerYes = true;
+    if (c.error != 0) recording::FailFileCall(c.call, c.error);
+    fs::create_directories(SettingsFile().parent_path());
+    testing_support::WriteFile(SettingsFile(), "");
+    fs::permissions(SettingsFile(), c.readOnly ? fs::owner_read : fs::owner_all);
+    const auto calls = Run(c.reset ? "-ResetConfig" : "");
+    EXPECT_THAT(calls.back(), HasSubstr(c.cause));
+    EXPECT_EQ(Value(calls, Contains(StartsWith("ProgramsHoldingFile"))), c.holdersAsked) << c.cause;
   }
 }
 

@@ -89,7 +89,10 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
   fs::create_directories(appData);
   recording::script.appData = appData;
   WriteFile(appData / "Cirrovane", "a plain file where the folder belongs");
-  ExpectResumedThenToldUnsaved(Run(), (appData / "Cirrovane").string() + "\nraison n\u00b0 183");
+  ExpectResumedThenToldUnsaved(Run(),
+                               "A file named Cirrovane stands where the settings folder belongs: "
+                               "move or rename it, then quit X-Plane and start Cirrovane again.\n" +
+                                   (appData / "Cirrovane").string() + "\nraison n\u00b0 183");
 }
 
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {

@@ -11,21 +11,27 @@
 #include "tests/test_support.h"
 
 // A settings file refused with `error`, the programs holding it as asking
-// answers or fails, and the line the message gains (nullptr: never asked).
+// answers or fails, and the cause the message gives (nullptr: never asked).
 struct HeldFile {
   platform::ErrorNumber error;
-  std::vector<std::string> holders;
+  std::vector<platform::FileHolder> holders;
   platform::ErrorNumber holdersError;
-  const char* line;
+  const char* cause;
 };
+inline constexpr char kNoneNamed[] =
+    "A program may keep it open, or you may lack the right to change it: close that program or "
+    "ask for the right";
 inline const HeldFile kHeldFiles[] = {
-    {32, {"OneDrive", "Notepad"}, 0, "\nIt is open in: OneDrive, Notepad"},
-    {5, {"Word", "", "Excel", "Paint", "Zip"}, 0, "\nIt is open in: Word, Excel, Paint and 1 more"},
-    {32, {"Word", "Excel", "Paint"}, 0, "\nIt is open in: Word, Excel, Paint"},
-    {32, {"", ""}, 0, ""},
-    {5, {}, 0, ""},
-    {32, {"Notepad"}, 353, ""},
-    {33, {"Notepad"}, 0, nullptr},
+    {32, {{7, "OneDrive"}, {8, "Notepad"}}, 0, "It is open in: OneDrive, Notepad; close them"},
+    {32,
+     {{1, "A"}, {}, {3, "B"}, {4, "C"}, {5, "D"}},
+     0,
+     "It is open in: A, B, C and 2 more; close them"},
+    {32, {{1, "A"}, {2, "B"}, {3, "A"}, {4, "C"}}, 0, "It is open in: A, B, C; close them"},
+    {32, {{1, ""}, {2, ""}}, 0, kNoneNamed},
+    {32, {}, 0, kNoneNamed},
+    {32, {{7, "Notepad"}}, 353, kNoneNamed},
+    {33, {{7, "Notepad"}}, 0, nullptr},
 };
 
 class LauncherRun : public ::testing::Test {
@@ -51,9 +57,12 @@ class LauncherRun : public ::testing::Test {
     recording::script.holdersError = row.holdersError;
     recording::script.answerYes = true;
     const std::string file = SettingsFile().string();
-    if (row.line != nullptr) before.push_back("ProgramsHoldingFile " + file);
-    before.push_back(message + " | details: " + file + "\nraison n\u00b0 " +
-                     std::to_string(row.error) + (row.line != nullptr ? row.line : ""));
+    const std::string again = commandLine.empty()
+                                  ? ", then quit X-Plane and start Cirrovane again.\n"
+                                  : ", then start Cirrovane again.\n";
+    if (row.cause != nullptr) before.push_back("ProgramsHoldingFile " + file);
+    before.push_back(message + " | details: " + (row.cause ? row.cause + again : "") + file +
+                     "\nraison n\u00b0 " + std::to_string(row.error));
     EXPECT_EQ(Run(commandLine), before);
   }
 

@@ -119,6 +119,7 @@ ErrorNumber StartSuspended(const std::string& executable, Process* started) {
   if (script.startError != 0) return script.startError;
   static int simulator;
   started->mainThread = &simulator;
+  started->processId = recording::kSimulatorProcessId;
   return 0;
 }
 
@@ -382,9 +383,9 @@ ErrorNumber RemoveFile(const fs::path& file) {
   return 0;
 }
 
-ErrorNumber ProgramsHoldingFile(const fs::path& file, std::vector<std::string>* namesUtf8) {
+ErrorNumber ProgramsHoldingFile(const fs::path& file, std::vector<FileHolder>* holders) {
   recording::Record("ProgramsHoldingFile " + file.string());
-  if (recording::script.holdersError == 0) *namesUtf8 = recording::script.holders;
+  if (recording::script.holdersError == 0) *holders = recording::script.holders;
   return recording::script.holdersError;
 }
 

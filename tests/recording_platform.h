@@ -40,6 +40,9 @@
 
 namespace recording {
 
+// The process id of the simulator that StartSuspended starts.
+inline constexpr std::uint32_t kSimulatorProcessId = 4242;
+
 struct Script {
   boost::filesystem::path appData;  // What RoamingAppDataFolder answers.
   platform::ErrorNumber startError = 0;
@@ -53,7 +56,7 @@ struct Script {
   // How long another process holds each session lock.
   unsigned lockHeldMilliseconds = 0;
   // What ProgramsHoldingFile answers, unless it fails with holdersError.
-  std::vector<std::string> holders;
+  std::vector<platform::FileHolder> holders;
   platform::ErrorNumber holdersError = 0;
 };
 

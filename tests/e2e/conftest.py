@@ -33,6 +33,11 @@ RESET_NOTICE = "Cirrovane's settings have been cleared.  Cirrovane will now laun
 CLEAR_FAILED = "Cirrovane could not clear its settings, so X-Plane was not started.\n"
 SAVE_FAILED = ("Cirrovane could not save its settings, so X-Plane was started without forcing "
                "VR mode.\n")
+# The causes a failure message gives; Wine's Restart Manager knows of no
+# program holding a file, so none is named.
+FOLDER_IS_A_FILE = "A file named Cirrovane stands where the settings folder belongs"
+HELD = "A program may keep it open"
+READ_ONLY = "The file is marked read-only"
 IDOK, IDYES, IDNO = 1, 6, 7
 
 # An existing settings file as a user's simulator might have left it: a
@@ -476,13 +481,22 @@ def assert_dialog(dialog, text, buttons):
         CAPTION, sorted(buttons), False, False)
 
 
-def assert_names_file_and_reason(dialog, opening, windows_path):
-    """The failure message: the opening text, then the path and the system's reason.
-    Wine's Restart Manager knows of no program holding a file, so no line follows."""
+def assert_names_file_and_reason(dialog, opening, cause, windows_path):
+    """The failure message: the opening text, the cause and what to do, then the path
+    and the system's reason, and nothing after them."""
     assert_dialog(dialog, (opening,), [IDOK])
-    path, reason, *more = dialog["text"][len(opening):].split("\n") + [""]
+    told, path, reason, *more = dialog["text"][len(opening):].split("\n") + [""]
     assert more == [""], "nothing after the reason"
+    assert cause in told
     assert path.lower() == windows_path.lower()
+    assert reason.strip()
+
+
+def assert_unable_to_launch(dialog, windows_folder):
+    """The start failure: its text, the folder searched, then the system's reason."""
+    assert_dialog(dialog, (UNABLE_TO_LAUNCH,), [IDOK])
+    _, told, reason = dialog["text"][len(UNABLE_TO_LAUNCH):].split("\n")
+    assert f"looked for X-Plane.exe in {windows_folder}:".lower() in told.lower()
     assert reason.strip()
 
 

@@ -6,8 +6,8 @@ from pathlib import Path, PureWindowsPath
 
 import pytest
 
-from conftest import (EXISTING_SETTINGS, FOUR_SETTINGS_FILES, IDOK, SAVE_FAILED, SETTINGS,
-                      UNABLE_TO_LAUNCH, assert_dialog, assert_names_file_and_reason)
+from conftest import (EXISTING_SETTINGS, FOLDER_IS_A_FILE, FOUR_SETTINGS_FILES, HELD, SAVE_FAILED,
+                      SETTINGS, assert_names_file_and_reason, assert_unable_to_launch)
 
 
 @pytest.mark.win64
@@ -16,7 +16,7 @@ def test_missing_simulator_is_reported_and_no_setting_changes(case):
     case.write_settings(FOUR_SETTINGS_FILES)
     run = case.launch(answers=["ok"], expect_start=False)
     assert len(run.dialogs) == 1
-    assert_dialog(run.dialogs[0], UNABLE_TO_LAUNCH, [IDOK])
+    assert_unable_to_launch(run.dialogs[0], case.windows(case.folder))
     assert not run.started
     assert case.snapshot() == FOUR_SETTINGS_FILES
 
@@ -27,7 +27,7 @@ def test_a_file_where_the_settings_folder_belongs_is_named(case, wine):
     run = case.launch(answers=["ok"])
     assert "settings_error" in run.report, "the simulator found no settings file"
     assert len(run.dialogs) == 1
-    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED,
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, FOLDER_IS_A_FILE,
                                  wine.appdata_windows + "\\Cirrovane")
     assert case.snapshot() == b"a file, not a folder"
 
@@ -43,7 +43,8 @@ def test_the_message_shows_a_cjk_folder_name_as_it_is(case, wine):
         run = case.launch(answers=["ok"])
     shutil.rmtree(unix_folder)
     assert len(run.dialogs) == 1
-    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, windows_folder + "\\Cirrovane")
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, FOLDER_IS_A_FILE,
+                                 windows_folder + "\\Cirrovane")
 
 
 @pytest.mark.parametrize("sharing", ["w", "none"])
@@ -55,5 +56,6 @@ def test_a_file_held_without_read_sharing_keeps_its_content_and_backup(case, sha
         run = case.launch(answers=["ok"])
     assert run.started
     assert len(run.dialogs) == 1
-    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, case.windows(case.settings_file()))
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, HELD,
+                                 case.windows(case.settings_file()))
     assert case.snapshot() == {SETTINGS: EXISTING_SETTINGS, SETTINGS + ".bak": old_backup}

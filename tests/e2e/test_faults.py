@@ -10,7 +10,8 @@ from random import Random
 
 import pytest
 
-from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, SAVE_FAILED, SETTINGS,
+from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, READ_ONLY, SAVE_FAILED,
+                      SETTINGS,
                       assert_names_file_and_reason, is_read_only, many_settings, sections_of,
                       with_vr_forced)
 
@@ -43,7 +44,7 @@ def test_a_read_only_file_is_left_as_it_is_until_the_mark_is_cleared(case):
     run = case.launch(answers=["ok"])
     assert run.started
     assert len(run.dialogs) == 1
-    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, case.windows(settings))
+    assert_names_file_and_reason(run.dialogs[0], SAVE_FAILED, READ_ONLY, case.windows(settings))
     assert settings.read_bytes() == marked and is_read_only(settings)
     backup = case.settings_file(".bak")
     assert backup.read_bytes() == EXISTING_SETTINGS, "no rotation"

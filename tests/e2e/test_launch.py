@@ -10,9 +10,8 @@ from pathlib import Path, PureWindowsPath
 
 import pytest
 
-from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, IDOK, SETTINGS,
-                      UNABLE_TO_LAUNCH, assert_dialog, many_settings, sections_of,
-                      with_vr_forced)
+from conftest import (EXISTING_SECTIONS, EXISTING_SETTINGS, FRESH_SETTINGS, SETTINGS,
+                      assert_unable_to_launch, many_settings, sections_of, with_vr_forced)
 
 
 @pytest.mark.win64
@@ -81,7 +80,7 @@ def test_simulator_is_looked_for_in_the_working_directory_only(case):
                       cwd=elsewhere, expect_start=False)
     assert not run.started
     assert len(run.dialogs) == 1
-    assert_dialog(run.dialogs[0], UNABLE_TO_LAUNCH, [IDOK])
+    assert_unable_to_launch(run.dialogs[0], case.windows(elsewhere))
     assert case.snapshot() is None
 
 

@@ -3,7 +3,7 @@ a reset that cannot delete stopping before the launch."""
 
 import pytest
 
-from conftest import (CLEAR_FAILED, EXISTING_SECTIONS, EXISTING_SETTINGS, FOUR_SETTINGS_FILES,
+from conftest import (CLEAR_FAILED, HELD, READ_ONLY, EXISTING_SECTIONS, EXISTING_SETTINGS, FOUR_SETTINGS_FILES,
                       FRESH_SETTINGS, IDNO, IDOK, IDYES, RESET_NOTICE, RESET_QUESTION, SETTINGS,
                       assert_dialog, assert_names_file_and_reason, sections_of, with_vr_forced)
 
@@ -68,6 +68,7 @@ def test_reset_that_cannot_delete_names_the_file_and_starts_nothing(case, wine, 
     assert len(run.dialogs) == 2
     assert_dialog(run.dialogs[0], RESET_QUESTION, [IDYES, IDNO])
     assert_names_file_and_reason(run.dialogs[1], CLEAR_FAILED,
+                                 READ_ONLY if blocking == "read-only" else HELD,
                                  wine.appdata_windows + "\\Cirrovane\\" + SETTINGS)
     assert not run.started
     # The first deletion failed, so nothing after it was tried.
