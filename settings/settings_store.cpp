@@ -101,7 +101,7 @@ void RemoveLeftovers(const fs::path& folder, const std::vector<fs::path>& files)
 
 // A new file, open from its creation to its rename so that no scanner gets
 // hold of it in between, and deleted when it goes unless it took the old
-// file's place. A launcher ended before then leaves it to RemoveLeftoversOf.
+// file's place. A launcher ended before then leaves it to RemoveLeftovers.
 struct NewFile {
   NewFile() = default;
   NewFile(const NewFile&) = delete;
@@ -168,16 +168,35 @@ void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
 }
 
 // What a writer cut short by a power cut leaves (its length reached the disk,
-// its content did not), and never a launch: it writes at least one section,
-// and never a zero byte.
+// its content did not, and NTFS reads zeros past a file's valid data to its
+// end), and never a launch: it writes at least one section, and no zero byte.
 bool IsDamaged(std::string_view bytes) {
   return bytes.empty() || bytes.find('\0') != std::string_view::npos;
 }
 
-// Notepad's or the Windows INI functions' UTF-16, which the reader does not
-// read: a rewrite would lose every setting in it.
-bool IsUtf16(std::string_view bytes) {
-  return bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0;
+// UTF-16 or UTF-32 of either byte order, marked or not (as Notepad, the INI
+// functions or .NET write it), which the reader does not read and a rewrite
+// would lose: whole code units, none zero, a section header among the lines.
+bool IsUnicodeText(std::string_view bytes) {
+  for (const std::size_t width : {2, 4}) {
+    for (const bool bigEndian : {false, true}) {
+      bool whole = bytes.size() % width == 0;
+      std::string text;  // The ASCII units as they are, any other as a letter.
+      for (std::size_t at = 0; whole && at < bytes.size(); at += width) {
+        std::uint32_t unit = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+          unit =
+              unit << 8 | static_cast<unsigned char>(bytes[at + (bigEndian ? i : width - 1 - i)]);
+        }
+        whole = unit != 0;
+        if (at > 0 || unit != 0xFEFF) text += unit < 0x80 ? static_cast<char>(unit) : 'x';
+      }
+      SectionMap sections;
+      if (whole) ParseSections(text, sections);
+      if (!sections.empty()) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -200,8 +219,10 @@ SettingsStore::SettingsStore(const std::string& name) {
                                         static_cast<unsigned>(deadline - now), &sessionLock);
   });
   std::string file;
+  unreadable = path;
   readError = platform::ReadWholeFile(path, &file);
-  if (readError == 0 && IsUtf16(file)) readError = platform::kErrorUnsupportedType;
+  if (readError == 0 && IsDamaged(file) && IsUnicodeText(file))
+    readError = platform::kErrorUnsupportedType;
   if (readError == 0) Load(std::move(file));
 }
 
@@ -229,18 +250,24 @@ void SettingsStore::DeleteFiles() {
 void SettingsStore::Load(std::string file) {
   const bool damaged = IsDamaged(file);
   std::string backup;
+  const ErrorNumber unread = damaged ? platform::ReadWholeFile(backupPath, &backup) : 0;
+  // The backup may be the last copy of the settings: until it can be read,
+  // the damaged file is not written.
+  if (unread != 0 && !IsMissing(unread)) {
+    readError = unread;
+    unreadable = backupPath;
+    return;
+  }
   // What a damaged file still holds is laid over a good backup's settings,
   // and it never becomes the backup.
-  if (damaged && platform::ReadWholeFile(backupPath, &backup) == 0 && !IsDamaged(backup)) {
-    ParseSections(backup, sections);
-  }
+  if (damaged && !IsDamaged(backup)) ParseSections(backup, sections);
   ParseSections(file, sections);
   if (!damaged) nextBackup = std::move(file);
 }
 
 void SettingsStore::WriteFile() {
   if (sessionLock == nullptr) ThrowFor(Step::Lock, path, lockError);
-  if (readError != 0 && !IsMissing(readError)) ThrowFor(Step::Read, path, readError);
+  if (readError != 0 && !IsMissing(readError)) ThrowFor(Step::Read, unreadable, readError);
   fs::path target;
   if (platform::RealLocation(path, &target) != 0) target = path;
   const std::uint32_t attributes = AttributesOf(target);

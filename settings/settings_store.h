@@ -10,26 +10,30 @@
 //   file until it is destroyed. It waits kLockWaitMilliseconds at most, also
 //   for an elevated launcher's lock, which may refuse it access; without the
 //   lock it never writes the file or its backup.
-// - A file that is empty or holds a zero byte was left so by a writer cut
-//   short; the reader skips every line holding one. Beside a backup that is
+// - A file that is empty, or holds a zero byte and is no Unicode text, was
+//   left so by a writer cut short (NTFS reads zeros past a file's valid
+//   data); the reader skips every line holding one. Beside a backup that is
 //   neither, the store holds the backup's settings with what the file still
-//   holds laid over them. A damaged file never becomes the backup.
+//   holds laid over them; beside a backup that cannot be read, it writes
+//   nothing. A damaged file never becomes the backup.
 // - SetValue rewrites the whole file in the file's order (a new key at the
 //   end of its section, a new section at the end). When the value cannot
 //   reach the file it throws Failure naming the file, the reason and the
 //   refused step, and the file is as it was; so is the backup, unless the
 //   new content was on the disk already (then it holds the file's). A file
-//   that could not be read whole, is read-only, or is in UTF-16 (it begins
-//   with FF FE or FE FF) is never written.
+//   that could not be read whole, is read-only, or is UTF-16 or UTF-32 text
+//   (with a byte-order mark or without) is never written.
 // - The new content goes to a new file beside the file's real location (a
 //   link stays a link), is given the file's hidden, system, archive and
 //   not-indexed marks, flushed and renamed over the file in one step, then
 //   closed. A reader that shares writing and deleting (FILE_SHARE_WRITE and
-//   FILE_SHARE_DELETE) always finds the old content or the new; one that does
-//   not (the C runtime's fopen, .NET's File.OpenRead) may be refused in the
-//   instant between the rename and the close, which no rename on Windows
-//   avoids. Until the rename only readers that share deleting may open the
-//   new file; a scanner working in the kernel ignores sharing. The file takes
+//   FILE_SHARE_DELETE) always finds the old content or the new. In the
+//   instant between the rename and the close, one that does not share
+//   deleting may be refused, which no rename on Windows avoids, and so may
+//   one that does not share writing (the C runtime's fopen, .NET's
+//   File.OpenRead), since the file is renamed through the handle that wrote
+//   it. Until the rename only readers that share deleting may open the new
+//   file; a scanner working in the kernel can ignore sharing. The file takes
 //   the permissions new files in its folder get.
 // - Just before that rename the backup gets the file's previous content, by
 //   the same road, tried once: a backup held open or read-only stays as it
@@ -41,6 +45,8 @@
 //   plus a timer tick, plus what the disk takes, plus the time a program
 //   holding an oplock on the file or the backup (a sync client) takes to
 //   acknowledge its break, which a rename or delete of the file waits for.
+//   Construction, which reads the file, also waits for a write-caching
+//   oplock's break, for which Windows sets no limit.
 // - A launcher ended at any moment, or a system crash on NTFS, leaves the
 //   file and the backup each whole, old or new (after a crash, which one is
 //   not specified): a new file is on the disk before its rename, and NTFS's
@@ -111,8 +117,10 @@ class SettingsStore {
   platform::SessionLock sessionLock = nullptr;
   platform::ErrorNumber lockError = 0;
   // Why the file at construction could not be read or is not to be written: 0
-  // when it was read, or one of the "not found" numbers when there was none.
+  // when it was read, or one of the "not found" numbers when there was none;
+  // and the file it is about, the settings file or its backup.
   platform::ErrorNumber readError = 0;
+  boost::filesystem::path unreadable;
   // What the next write puts in the backup: the file as read whole or last
   // written; none when the backup is to stay.
   std::optional<std::string> nextBackup;

@@ -241,8 +241,9 @@ TEST_F(SettingsStoreOnDisk, SaveEndedAfterAnyFileCallLeavesWholeFilesAndTheNextC
 // What a writer cut short by a power cut leaves: the length without the
 // content, or nothing. A good backup then gives back the settings the file
 // lost, and no damaged file becomes the backup, so the next launch backs up a
-// whole one. A UTF-16 file, and with no file at all the backup, are left
-// alone.
+// whole one. Unicode text, whose zeros are no damage, and with no file at
+// all the backup, are left alone; so is a damaged file until its backup can
+// be read.
 TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   const std::string good = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
   const std::string zeroes(4096, '\0');
@@ -250,14 +251,24 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   torn.resize(4096, '\0');
   const std::string tornBackup =
       "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1280\r\nHeight = 14\r\n\r\n";
-  const std::string utf16("\xFF\xFE[\0L\0o\0a\0d\0i\0n\0g\0]\0\r\0\n\0", 24);
+  const auto unicode = [](std::size_t width, bool bigEndian, bool marked) {
+    std::string bytes;
+    for (const char32_t c : std::u32string(marked ? U"\uFEFF" : U"") + U"[Loading]\r\nSeat=2") {
+      for (std::size_t i = 0; i < width; ++i) {
+        bytes += char(c >> 8 * (bigEndian ? width - 1 - i : i));
+      }
+    }
+    return bytes;
+  };
   const std::string fresh = "[Loading]\r\nForceVRMode = 1\r\n\r\n";
+  constexpr platform::ErrorNumber kUnicode = platform::kErrorUnsupportedType;
   const struct {
     const char* name;
     std::optional<std::string> file;
     std::optional<std::string> backup;
     std::string fileAfter;
     std::optional<std::string> backupAfter;
+    platform::ErrorNumber refusal = 0;  // Why the file is not written.
   } cases[] = {
       {"zeroed", zeroes, good, forced_, good},
       {"zeroed head", std::string(112, '\0') + "\r\n[Audio]\r\nVolume = 75\r\n", good,
@@ -270,7 +281,14 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"empty", "", good, forced_, good},
       {"zeroed, no backup", zeroes, std::nullopt, fresh, std::nullopt},
       {"empty, zeroed backup", "", zeroes, fresh, zeroes},
-      {"UTF-16", utf16, good, utf16, good},
+      {"zeroed, backup held", zeroes, good, forced_, good, platform::kErrorSharingViolation},
+      {"UTF-16", unicode(2, false, true), good, "", good, kUnicode},
+      {"UTF-16, no mark", unicode(2, false, false), good, "", good, kUnicode},
+      {"UTF-16 BE", unicode(2, true, true), good, "", good, kUnicode},
+      {"UTF-16 BE, no mark", unicode(2, true, false), good, "", good, kUnicode},
+      {"UTF-32", unicode(4, false, true), good, "", good, kUnicode},
+      {"UTF-32, no mark", unicode(4, false, false), good, "", good, kUnicode},
+      {"UTF-32 BE", unicode(4, true, true), good, "", good, kUnicode},
       {"no file", std::nullopt, good, fresh, good},
   };
   const auto backup = [&] {
@@ -282,18 +300,21 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
     fs::create_directories(File().parent_path());
     if (c.file) WriteFile(File(), *c.file);
     if (c.backup) WriteFile(Backup(), *c.backup);
-    const bool refused = c.file == utf16;
+    const bool held = c.refusal == platform::kErrorSharingViolation;
+    if (held) recording::FailFileCall("ReadWholeFile " + Backup().filename().string(), 32, 1);
     for (int launch = 1; launch <= 2; ++launch) {
+      const bool refused = c.refusal != 0 && (launch == 1 || !held);
       try {
         SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
         EXPECT_FALSE(refused) << c.name << ": written";
       } catch (const fs::filesystem_error& failure) {
         EXPECT_TRUE(refused) << c.name << ": " << failure.what();
-        EXPECT_EQ(failure.code().value(), static_cast<int>(platform::kErrorUnsupportedType));
-        EXPECT_EQ(failure.path1(), File()) << c.name;
+        EXPECT_EQ(failure.code().value(), static_cast<int>(c.refusal));
+        EXPECT_EQ(failure.path1(), held ? Backup() : File()) << c.name;
       }
-      EXPECT_EQ(ReadFile(File()), c.fileAfter) << c.name << ", launch " << launch;
-      EXPECT_EQ(backup(), launch == 1 || refused ? c.backupAfter : c.fileAfter)
+      EXPECT_EQ(ReadFile(File()), refused ? *c.file : c.fileAfter)
+          << c.name << ", launch " << launch;
+      EXPECT_EQ(backup(), launch == 1 || c.refusal ? c.backupAfter : c.fileAfter)
           << c.name << ", launch " << launch;
     }
   }
@@ -305,6 +326,7 @@ TEST_F(SettingsStoreOnDisk, LinkedSettingsFileStaysALinkAndItsTargetGetsTheConte
   WriteFile(target, "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n");
   fs::create_directories(File().parent_path());
   fs::create_symlink(target, File());
+  WriteFile(synced.path() / "settings.ini.4242-0.tmp", "left by a save cut short");
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
   EXPECT_TRUE(fs::is_symlink(File()));
   EXPECT_EQ(ReadFile(target), forced_);
