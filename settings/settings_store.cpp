@@ -177,7 +177,9 @@ bool IsDamaged(std::string_view bytes) {
 // UTF-16 or UTF-32 of either byte order, marked or not (as Notepad, the INI
 // functions or .NET write it), which the reader does not read and a rewrite
 // would lose: whole code units, none zero, a section header among the lines.
+// Without a zero byte, no unit of theirs is ASCII.
 bool IsUnicodeText(std::string_view bytes) {
+  if (bytes.find('\0') == std::string_view::npos) return false;
   for (const std::size_t width : {2, 4}) {
     for (const bool bigEndian : {false, true}) {
       bool whole = bytes.size() % width == 0;
@@ -221,8 +223,7 @@ SettingsStore::SettingsStore(const std::string& name) {
   std::string file;
   unreadable = path;
   readError = platform::ReadWholeFile(path, &file);
-  if (readError == 0 && IsDamaged(file) && IsUnicodeText(file))
-    readError = platform::kErrorUnsupportedType;
+  if (readError == 0 && IsUnicodeText(file)) readError = platform::kErrorUnsupportedType;
   if (readError == 0) Load(std::move(file));
 }
 

@@ -251,12 +251,10 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
   torn.resize(4096, '\0');
   const std::string tornBackup =
       "[Loading]\r\nForceVRMode = 0\r\n\r\n[Display]\r\nWidth = 1280\r\nHeight = 14\r\n\r\n";
-  const auto unicode = [](std::size_t width, bool bigEndian, bool marked) {
+  const auto unicode = [](std::size_t unit, bool bigEndian, bool marked) {
     std::string bytes;
     for (const char32_t c : std::u32string(marked ? U"\uFEFF" : U"") + U"[Loading]\r\nSeat=2") {
-      for (std::size_t i = 0; i < width; ++i) {
-        bytes += char(c >> 8 * (bigEndian ? width - 1 - i : i));
-      }
+      for (std::size_t i = 0; i < unit; ++i) bytes += char(c >> 8 * (bigEndian ? unit - 1 - i : i));
     }
     return bytes;
   };

@@ -3,9 +3,10 @@ a reset that cannot delete stopping before the launch."""
 
 import pytest
 
-from conftest import (CLEAR_FAILED, HELD, READ_ONLY, EXISTING_SECTIONS, EXISTING_SETTINGS, FOUR_SETTINGS_FILES,
-                      FRESH_SETTINGS, IDNO, IDOK, IDYES, RESET_NOTICE, RESET_QUESTION, SETTINGS,
-                      assert_dialog, assert_names_file_and_reason, sections_of, with_vr_forced)
+from conftest import (CLEAR_FAILED, EXISTING_SECTIONS, EXISTING_SETTINGS, FOUR_SETTINGS_FILES,
+                      FRESH_SETTINGS, HELD, IDNO, IDOK, IDYES, READ_ONLY, RESET_NOTICE,
+                      RESET_QUESTION, SETTINGS, assert_dialog, assert_names_file_and_reason,
+                      sections_of, with_vr_forced)
 
 
 def test_reset_answered_no_touches_nothing_and_starts_nothing(case):

@@ -24,9 +24,8 @@ void Require(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-// Whatever a settings file and its backup hold, a launch's save writes no
-// zero byte, never makes a damaged file (empty, or holding a zero byte) the
-// backup, and changes neither file when it refuses them.
+// A save writes no zero byte, never makes a damaged file (empty, or holding
+// a zero byte) the backup, and changes neither file when it refuses them.
 void Save(std::string_view bytes) {
   namespace fs = boost::filesystem;
   static const testing_support::TemporaryFolder appData;
