@@ -174,10 +174,9 @@ bool IsDamaged(std::string_view bytes) {
   return bytes.empty() || bytes.find('\0') != std::string_view::npos;
 }
 
-// UTF-16 or UTF-32 of either byte order, marked or not (as Notepad, the INI
-// functions or .NET write it), which the reader does not read and a rewrite
-// would lose: whole code units, none zero, a section header among the lines.
-// Without a zero byte, no unit of theirs is ASCII.
+// UTF-16 or UTF-32 of either byte order, marked or not (Notepad, the INI
+// functions, .NET), which the reader cannot read and a rewrite would lose:
+// whole units, none zero, a header among the lines (ASCII needs zero bytes).
 bool IsUnicodeText(std::string_view bytes) {
   if (bytes.find('\0') == std::string_view::npos) return false;
   for (const std::size_t width : {2, 4}) {
