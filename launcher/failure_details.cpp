@@ -1,7 +1,10 @@
 #include "launcher/failure_details.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
+
+#include <boost/algorithm/string/replace.hpp>
 
 #include "settings/settings_store.h"
 
@@ -14,7 +17,7 @@ constexpr std::size_t kHoldersNamed = 3;
 
 // The programs holding the file but the simulator, each name once: three,
 // then how many more, nameless ones included; "" when none has a name.
-std::string HolderNames(const boost::filesystem::path& file, const platform::Process* running) {
+std::string HoldersSentence(const boost::filesystem::path& file, const platform::Process* running) {
   std::vector<platform::FileHolder> holders;
   if (platform::ProgramsHoldingFile(file, &holders) != 0) return "";
   std::vector<std::string> names;
@@ -29,44 +32,87 @@ std::string HolderNames(const boost::filesystem::path& file, const platform::Pro
   }
   if (names.empty()) return "";
   const std::size_t named = std::min(names.size(), kHoldersNamed);
-  std::string line = names[0];
+  std::string line = "It is open in: " + names[0];
   for (std::size_t i = 1; i < named; ++i) line += ", " + names[i];
   more += names.size() - named;
-  return more == 0 ? line : line + " and " + std::to_string(more) + " more";
+  if (more != 0) line += " and " + std::to_string(more) + " more";
+  return line + (named + more == 1 ? "; close it" : "; close them");
 }
 
-// The cause in the pilot's words and what to do first; "" when not known.
+// What stands at the failure's path, as a row asks for it.
+enum Stands : unsigned { kNothing = 1, kFile = 2, kReadOnlyFile = 4, kFolder = 8, kAnything = 15 };
+
+Stands StandingAt(const boost::filesystem::path& path) {
+  std::uint32_t attributes = 0;
+  if (platform::GetAttributes(path, &attributes) != 0) return kNothing;
+  if (attributes & platform::kAttributeDirectory) return kFolder;
+  return (attributes & platform::kAttributeReadOnly) ? kReadOnlyFile : kFile;
+}
+
+constexpr std::optional<Step> kAnyStep;
+constexpr ErrorNumber kAnyError = 0;
+constexpr char kNoneNamed[] =
+    "A program may keep it open, or you may lack the right to change it: close that program or "
+    "ask for the right";
+
+// The cause in the pilot's words and what to do first, by the step refused,
+// the error and what stands at the path; the first row that matches wins, and
+// without one the path and Windows' reason say it all. {name} is the path's
+// last part, {path} all of it, {about} what it is.
+const struct {
+  std::optional<Step> step;
+  ErrorNumber error;
+  unsigned stands;
+  const char* sentence;
+  bool asksHolders;
+} kCauses[] = {
+    {Step::Lock, kAnyError, kAnything,
+     "Another Cirrovane launcher is saving the settings: let it finish", false},
+    {Step::Folder, kAnyError, kFile | kReadOnlyFile,
+     "A file named {name} stands where {about} belongs: move or rename it", false},
+    // Before a folder at the file's name: here the path is that folder.
+    {Step::Create, platform::kErrorAccessDenied, kAnything,
+     "Windows does not let you create files in {path}: ask for the right to change that folder",
+     false},
+    {kAnyStep, platform::kErrorAccessDenied, kFolder,
+     "A folder named {name} stands where {about} belongs: move or rename it", false},
+    {kAnyStep, platform::kErrorFileReadOnly, kAnything,
+     "The file is marked read-only: clear Read-only in its Properties", false},
+    // Windows refuses to delete a read-only file as it refuses a held one.
+    {Step::Delete, platform::kErrorAccessDenied, kReadOnlyFile,
+     "The file is marked read-only: clear Read-only in its Properties", false},
+    {kAnyStep, platform::kErrorUnsupportedType, kAnything,
+     "The file is saved as Unicode, which Cirrovane cannot read, so it was left as it is: save it "
+     "as UTF-8 or ANSI in a text editor (Notepad: Save As, Encoding)",
+     false},
+    {kAnyStep, platform::kErrorSharingViolation, kAnything, kNoneNamed, true},
+    {kAnyStep, platform::kErrorLockViolation, kAnything, kNoneNamed, true},
+    {Step::Rename, platform::kErrorAccessDenied, kAnything, kNoneNamed, true},
+    {Step::Delete, platform::kErrorAccessDenied, kAnything, kNoneNamed, true},
+    {Step::Follow, kAnyError, kAnything,
+     "The settings file is a link whose target cannot be found: connect the drive or folder it "
+     "leads to, or delete the link",
+     false},
+};
+
+const char* const kAbout[] = {"the settings file", "the settings file's backup",
+                              "the settings folder", "that folder"};
+
 std::string Cause(const SettingsStore::Failure& failure, const platform::Process* running) {
   const auto error = static_cast<ErrorNumber>(failure.code().value());
-  const Step step = failure.refused;
-  std::uint32_t attributes = 0;
-  const bool stands = platform::GetAttributes(failure.path1(), &attributes) == 0;
-  if (step == Step::Lock) return "Another Cirrovane launcher is saving the settings: let it finish";
-  // Windows refuses to delete a read-only file as it refuses a held one.
-  if (error == platform::kErrorFileReadOnly ||
-      (step == Step::Delete && (attributes & platform::kAttributeReadOnly))) {
-    return "The file is marked read-only: clear Read-only in its Properties";
-  }
-  if (error == platform::kErrorUnsupportedType) {
-    return "The file is saved as Unicode, which Cirrovane cannot read, so it was left as it is: "
-           "save it as UTF-8 or ANSI in a text editor (Notepad: Save As, Encoding)";
-  }
-  // A program holding the file is the cause of a sharing violation anywhere,
-  // and of access denied to replacing or deleting it. Asking who holds it
-  // takes a moment, which no other failure waits for.
-  if (error == platform::kErrorSharingViolation ||
-      (error == platform::kErrorAccessDenied && (step == Step::Rename || step == Step::Delete))) {
-    const std::string names = HolderNames(failure.path1(), running);
-    return names.empty() ? "A program may keep it open, or you may lack the right to change it: "
-                           "close that program or ask for the right"
-                         : "It is open in: " + names + "; close them";
-  }
-  if (step == Step::Folder && stands) {
-    return "A file named Cirrovane stands where the settings folder belongs: move or rename it";
-  }
-  if (step == Step::Create && error == platform::kErrorAccessDenied) {
-    return "Windows does not let you create files in " + platform::Utf8Name(failure.path1()) +
-           ": ask for the right to change that folder";
+  std::optional<Stands> stands;  // Read once, and only for a row that asks.
+  for (const auto& row : kCauses) {
+    if ((row.step && row.step != failure.refused) || (row.error && row.error != error)) continue;
+    if (row.stands != kAnything && !stands) stands = StandingAt(failure.path1());
+    if (row.stands != kAnything && (row.stands & *stands) == 0) continue;
+    std::string named = row.asksHolders ? HoldersSentence(failure.path1(), running) : "";
+    if (!named.empty()) return named;
+    std::string sentence = row.sentence;
+    // The path last: a folder's name may hold anything.
+    boost::replace_all(sentence, "{about}", kAbout[static_cast<int>(failure.about)]);
+    boost::replace_all(sentence, "{name}", platform::Utf8Name(failure.path1().filename()));
+    boost::replace_all(sentence, "{path}", platform::Utf8Name(failure.path1()));
+    return sentence;
   }
   return "";
 }

@@ -24,6 +24,7 @@ inline constexpr ErrorNumber kErrorFileNotFound = 2;
 inline constexpr ErrorNumber kErrorPathNotFound = 3;
 inline constexpr ErrorNumber kErrorAccessDenied = 5;
 inline constexpr ErrorNumber kErrorSharingViolation = 32;
+inline constexpr ErrorNumber kErrorLockViolation = 33;
 inline constexpr ErrorNumber kErrorNotSupported = 50;
 inline constexpr ErrorNumber kErrorFileExists = 80;
 inline constexpr ErrorNumber kErrorAlreadyExists = 183;
@@ -80,8 +81,8 @@ ErrorNumber StartElevated(const boost::filesystem::path& file,
 // would. Details of a failure (a path, the system's reason) come in UTF-8,
 // which holds every folder name and is the same std::string in both builds.
 
-// Whether a box brings itself to the foreground, in front of a program that
-// may have taken the whole screen.
+// Whether a box brings itself to the foreground and stays above other
+// windows, in front of a program that may take the whole screen after it.
 enum class Focus { AsUsual, TakeForeground };
 
 // An OK box: the text with the details right after it.
@@ -125,7 +126,9 @@ void ReleaseSessionLock(SessionLock held);
 inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kAttributeHidden = 0x2;
 inline constexpr std::uint32_t kAttributeSystem = 0x4;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 inline constexpr std::uint32_t kAttributeNotContentIndexed = 0x2000;
 
 // Creates the folder and any missing parents; an existing folder is fine.

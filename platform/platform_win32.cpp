@@ -21,6 +21,7 @@ static_assert(kComApartmentThreaded == COINIT_APARTMENTTHREADED);
 static_assert(kComDisableOle1Dde == COINIT_DISABLE_OLE1DDE);
 static_assert(kShellExecuteNoAsync == SEE_MASK_NOASYNC);
 static_assert(kShowNormally == SW_SHOW);
+static_assert(kErrorMoreData == ERROR_MORE_DATA);
 
 namespace {
 
@@ -122,7 +123,7 @@ ErrorNumber StartElevated(const boost::filesystem::path& file,
 
 void ShowMessage(const std::string& text, const std::string& caption,
                  const std::string& detailsUtf8, Focus focus) {
-  const UINT foreground = focus == Focus::TakeForeground ? MB_SETFOREGROUND : 0;
+  const UINT foreground = focus == Focus::TakeForeground ? MB_SETFOREGROUND | MB_TOPMOST : 0;
   ShowBox(Widened(CP_ACP, text) + Widened(CP_UTF8, detailsUtf8), caption, MB_OK | foreground);
 }
 
@@ -229,26 +230,6 @@ bool IsUnsupported(ErrorNumber error) {
 template <typename Function>
 Function Entry(HMODULE library, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
-}
-
-// Asked five times at most: programs may keep opening the file meanwhile.
-DWORD ListHolders(decltype(&::RmGetList) list, DWORD session, std::vector<FileHolder>* holders) {
-  std::vector<RM_PROCESS_INFO> found;
-  UINT needed = 0;
-  UINT count = 0;
-  DWORD reasons = 0;
-  DWORD error = ERROR_MORE_DATA;
-  for (int asked = 0; asked < 5 && error == ERROR_MORE_DATA; ++asked) {
-    found.resize(needed);
-    count = needed;
-    error = list(session, &needed, &count, found.data(), &reasons);
-  }
-  if (error != ERROR_SUCCESS) return error;
-  holders->clear();
-  for (UINT i = 0; i < count; ++i) {
-    holders->push_back({found[i].Process.dwProcessId, Narrowed(CP_UTF8, 0, found[i].strAppName)});
-  }
-  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -391,13 +372,22 @@ ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
   DWORD session = 0;
   WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
   DWORD error = ERROR_SUCCESS;
+  std::vector<RM_PROCESS_INFO> found;
+  const auto listFound = [&](UINT* needed, UINT* count) {
+    DWORD reasons = 0;
+    return list(session, needed, count, found.data(), &reasons);
+  };
   if (start && add && list && end && (error = start(&session, 0, key)) == ERROR_SUCCESS) {
     LPCWSTR files[] = {real.c_str()};
     error = add(session, 1, files, 0, nullptr, 0, nullptr);
-    if (error == ERROR_SUCCESS) error = ListHolders(list, session, holders);
+    if (error == ERROR_SUCCESS) error = ListWhileMoreData(&found, listFound);
     end(session);
   }
   ::FreeLibrary(library);
+  if (error == ERROR_SUCCESS) holders->clear();
+  for (const RM_PROCESS_INFO& process : found) {
+    holders->push_back({process.Process.dwProcessId, Narrowed(CP_UTF8, 0, process.strAppName)});
+  }
   return error;
 }
 

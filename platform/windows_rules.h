@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/filesystem/path.hpp>
 
@@ -62,6 +63,24 @@ std::uint32_t WriteInChunks(std::string_view bytes, Write write) {
     bytes.remove_prefix(std::min(written, bytes.size()));
   }
   return 0;
+}
+
+inline constexpr std::uint32_t kErrorMoreData = 234;
+
+// What `list(&needed, &count)` fills into `found`, asked again at the size it
+// needs while it answers "more data", five times at most.
+template <typename Item, typename List>
+std::uint32_t ListWhileMoreData(std::vector<Item>* found, List list) {
+  unsigned needed = 0;
+  unsigned count = 0;
+  std::uint32_t error = kErrorMoreData;
+  for (int asked = 0; asked < 5 && error == kErrorMoreData; ++asked) {
+    found->resize(needed);
+    count = needed;
+    error = list(&needed, &count);
+  }
+  found->resize(error == 0 ? count : 0);
+  return error;
 }
 
 // Whether Windows reads `path` as a device path rather than a file's:

@@ -13,16 +13,19 @@ using platform::ErrorNumber;
 
 namespace {
 
-// How long a save may wait, all told, for a file that a scanner or an indexer
-// holds for a moment. The simulator is suspended meanwhile, so the deadline
-// runs on the clock rather than on a count of tries of the timer's length.
-constexpr std::uint64_t kSaveDeadlineMilliseconds = 2000;
+// How long the read and the rename each wait for a file that another program
+// holds for a moment, on the clock (the simulator is suspended meanwhile):
+// each wait, the lock's too, overruns by a timer tick at most. A program with
+// an oplock on the file (a sync client) delays opening, renaming and deleting
+// it until it acknowledges the break, for which Windows sets no limit.
+constexpr std::uint64_t kHeldFileWaitMilliseconds = 2000;
 constexpr unsigned kRetryStepMilliseconds = 10;
 
 // Names tried for a new file beside the same file by one process.
 constexpr unsigned kTemporaryNamesPerProcess = 100;
 
-// What a rewrite keeps of the old file (a read-only one is never written).
+// The marks a rewrite keeps of the old file (a read-only one is never
+// written); its permissions are the ones new files in its folder get.
 constexpr std::uint32_t kKeptAttributes = platform::kAttributeHidden | platform::kAttributeSystem |
                                           platform::kAttributeArchive |
                                           platform::kAttributeNotContentIndexed;
@@ -31,10 +34,12 @@ bool IsMissing(ErrorNumber error) {
   return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
 
-[[noreturn]] void ThrowFor(SettingsStore::Step step, const fs::path& file, ErrorNumber error) {
+[[noreturn]] void ThrowFor(SettingsStore::Step step, SettingsStore::About about,
+                           const fs::path& file, ErrorNumber error) {
   throw SettingsStore::Failure(
       "The settings folder or file cannot be used", file,
-      boost::system::error_code(static_cast<int>(error), boost::system::system_category()), step);
+      boost::system::error_code(static_cast<int>(error), boost::system::system_category()), step,
+      about);
 }
 
 // The attributes of what stands at the path; 0 when they cannot be read.
@@ -44,15 +49,16 @@ std::uint32_t AttributesOf(const fs::path& file) {
 }
 
 // Runs `attempt` every step until it succeeds, fails otherwise than by a
-// refusal that may pass, or the deadline has gone by. Another program having
-// a file open refuses its rename, as a sharing violation or access denied;
-// so does an elevated launcher's lock one without elevation.
+// refusal that may pass (a sharing violation, or `passing`), or the deadline
+// has gone by. A program having the file open refuses its rename with access
+// denied too, and a read with a lock violation where it locked a range; an
+// elevated launcher's lock refuses one without elevation access.
 template <typename Attempt>
-ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt) {
+ErrorNumber TryUntil(std::uint64_t deadline, const Attempt& attempt,
+                     ErrorNumber passing = platform::kErrorAccessDenied) {
   for (;;) {
     const ErrorNumber error = attempt();
-    const bool mayPass =
-        error == platform::kErrorSharingViolation || error == platform::kErrorAccessDenied;
+    const bool mayPass = error == platform::kErrorSharingViolation || error == passing;
     if (!mayPass || platform::Milliseconds() >= deadline) return error;
     platform::Sleep(kRetryStepMilliseconds);
   }
@@ -124,7 +130,8 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
                          NewFile* created) {
   // A name is taken, or still held by a program that has the file deleted
   // there open (which Windows answers with access denied, also when asked for
-  // its attributes; where nothing stands, the folder forbids new files).
+  // its attributes). Where nothing stands, the name may have been freed since,
+  // so it is asked once more; refused again, the folder forbids new files.
   ErrorNumber error = platform::kErrorFileExists;
   std::uint32_t attributes = 0;
   for (unsigned attempt = 0;
@@ -134,11 +141,11 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
        ++attempt) {
     const fs::path name = TemporaryName(file, platform::ProcessId(), attempt);
     error = platform::CreateNewFile(name, &created->opened);
+    const bool nothingStands = error == platform::kErrorAccessDenied &&
+                               IsMissing(platform::GetAttributes(name, &attributes));
+    if (nothingStands) error = platform::CreateNewFile(name, &created->opened);
     if (error == 0) created->path = name;
-    if (error == platform::kErrorAccessDenied &&
-        IsMissing(platform::GetAttributes(name, &attributes))) {
-      break;
-    }
+    if (nothingStands && error == platform::kErrorAccessDenied) break;
   }
   if (error == 0) error = platform::WriteToFile(created->opened, bytes);
   if (error == 0 && marks != 0) error = platform::SetOpenFileAttributes(created->opened, marks);
@@ -147,7 +154,11 @@ ErrorNumber WriteNewFile(const fs::path& file, std::string_view bytes, std::uint
 }
 
 // Puts the new file in the place of `target` before the deadline; by name
-// where the file system cannot rename an open file.
+// where the file system cannot rename an open file. Readers sharing writing
+// and deleting find the old content or the new; from the rename to the close,
+// one not sharing deleting (any rename's instant) or writing (fopen, .NET's
+// File.OpenRead: the handle that wrote renames) may be refused. Before it, only
+// readers sharing deleting, and scanners in the kernel, open the new file.
 ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t deadline) {
   ErrorNumber error =
       TryUntil(deadline, [&] { return platform::RenameOpenFileOver(created.opened, target); });
@@ -159,10 +170,16 @@ ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t d
   return error;
 }
 
-// The backup takes the bytes by the same road as the file, tried once, so
-// that a held backup is left as it was rather than waited for.
+// The backup takes the bytes by the same road as the file, tried once: one
+// held, read-only, or a link whose target cannot be found is left as it was.
 void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
-  if ((AttributesOf(backup) & platform::kAttributeReadOnly) != 0) return;
+  const std::uint32_t attributes = AttributesOf(backup);
+  fs::path real;
+  if ((attributes & platform::kAttributeReadOnly) != 0 ||
+      ((attributes & platform::kAttributeReparsePoint) != 0 &&
+       platform::RealLocation(backup, &real) != 0)) {
+    return;
+  }
   NewFile created;
   if (WriteNewFile(backup, bytes, 0, &created) == 0) PutInPlace(created, backup, 0);
 }
@@ -174,10 +191,14 @@ bool IsDamaged(std::string_view bytes) {
   return bytes.empty() || bytes.find('\0') != std::string_view::npos;
 }
 
-// UTF-16 or UTF-32 of either byte order, marked or not (Notepad, the INI
-// functions, .NET), which the reader cannot read and a rewrite would lose:
-// whole units, none zero, a header among the lines (ASCII needs zero bytes).
+// UTF-16 or UTF-32 of either byte order (Notepad, the INI functions, .NET),
+// which the reader cannot read and a rewrite would lose: a byte-order mark,
+// whatever follows (ANSI appended by "echo >>", a zero unit), else whole
+// units, none zero, a header among the lines (ASCII needs zero bytes).
 bool IsUnicodeText(std::string_view bytes) {
+  const std::string_view marks[] = {"\xFF\xFE", "\xFE\xFF", {"\0\0\xFE\xFF", 4}};
+  const auto marked = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  if (std::any_of(std::begin(marks), std::end(marks), marked)) return true;
   if (bytes.find('\0') == std::string_view::npos) return false;
   for (const std::size_t width : {2, 4}) {
     for (const bool bigEndian : {false, true}) {
@@ -190,7 +211,7 @@ bool IsUnicodeText(std::string_view bytes) {
               unit << 8 | static_cast<unsigned char>(bytes[at + (bigEndian ? i : width - 1 - i)]);
         }
         whole = unit != 0;
-        if (at > 0 || unit != 0xFEFF) text += unit < 0x80 ? static_cast<char>(unit) : 'x';
+        text += unit < 0x80 ? static_cast<char>(unit) : 'x';
       }
       SectionMap sections;
       if (whole) ParseSections(text, sections);
@@ -205,10 +226,10 @@ bool IsUnicodeText(std::string_view bytes) {
 SettingsStore::SettingsStore(const std::string& name) {
   fs::path appData;
   const ErrorNumber unknown = platform::RoamingAppDataFolder(&appData);
-  if (unknown != 0) ThrowFor(Step::Folder, appData, unknown);
+  if (unknown != 0) ThrowFor(Step::Folder, About::Folder, appData, unknown);
   const fs::path folder = appData / kProductFolder;
   const ErrorNumber uncreated = platform::CreateFolders(folder);
-  if (uncreated != 0) ThrowFor(Step::Folder, folder, uncreated);
+  if (uncreated != 0) ThrowFor(Step::Folder, About::Folder, folder, uncreated);
   path = folder / ("settings_pro_" + std::string(kProductTitle) + "_" + name + ".ini");
   backupPath = path;
   backupPath += ".bak";
@@ -220,8 +241,9 @@ SettingsStore::SettingsStore(const std::string& name) {
                                         static_cast<unsigned>(deadline - now), &sessionLock);
   });
   std::string file;
-  unreadable = path;
-  readError = platform::ReadWholeFile(path, &file);
+  const auto read = [&] { return platform::ReadWholeFile(path, &file); };
+  readError = TryUntil(platform::Milliseconds() + kHeldFileWaitMilliseconds, read,
+                       platform::kErrorLockViolation);
   if (readError == 0 && IsUnicodeText(file)) readError = platform::kErrorUnsupportedType;
   if (readError == 0) Load(std::move(file));
 }
@@ -238,12 +260,11 @@ void SettingsStore::SetValue(const std::string& section, const std::string& key,
 }
 
 void SettingsStore::DeleteFiles() {
-  if (sessionLock == nullptr) ThrowFor(Step::Lock, path, lockError);
-  for (const fs::path& file : {path, backupPath}) {
+  if (sessionLock == nullptr) ThrowFor(Step::Lock, About::File, path, lockError);
+  for (const About about : {About::File, About::Backup}) {
+    const fs::path& file = about == About::File ? path : backupPath;
     const ErrorNumber error = platform::RemoveFile(file);
-    if (error != 0 && !IsMissing(error)) {
-      ThrowFor(Step::Delete, file, error);
-    }
+    if (error != 0 && !IsMissing(error)) ThrowFor(Step::Delete, about, file, error);
   }
 }
 
@@ -255,7 +276,7 @@ void SettingsStore::Load(std::string file) {
   // the damaged file is not written.
   if (unread != 0 && !IsMissing(unread)) {
     readError = unread;
-    unreadable = backupPath;
+    unreadable = About::Backup;
     return;
   }
   // What a damaged file still holds is laid over a good backup's settings,
@@ -266,30 +287,40 @@ void SettingsStore::Load(std::string file) {
 }
 
 void SettingsStore::WriteFile() {
-  if (sessionLock == nullptr) ThrowFor(Step::Lock, path, lockError);
-  if (readError != 0 && !IsMissing(readError)) ThrowFor(Step::Read, unreadable, readError);
+  if (sessionLock == nullptr) ThrowFor(Step::Lock, About::File, path, lockError);
   fs::path target;
-  if (platform::RealLocation(path, &target) != 0) target = path;
+  const ErrorNumber unreached = platform::RealLocation(path, &target);
+  if (unreached != 0) target = path;
   const std::uint32_t attributes = AttributesOf(target);
+  // A link whose target cannot be reached (a drive not plugged in) stays.
+  if (unreached != 0 && (attributes & platform::kAttributeReparsePoint) != 0) {
+    ThrowFor(Step::Follow, About::File, path, unreached);
+  }
+  if (readError != 0 && !IsMissing(readError)) {
+    ThrowFor(Step::Read, unreadable, unreadable == About::File ? path : backupPath, readError);
+  }
   if (attributes & platform::kAttributeReadOnly) {
-    ThrowFor(Step::Rename, path, platform::kErrorFileReadOnly);
+    ThrowFor(Step::Rename, About::File, path, platform::kErrorFileReadOnly);
   }
   RemoveLeftovers(backupPath.parent_path(), {target, backupPath});
   if (target.parent_path() != backupPath.parent_path())
     RemoveLeftovers(target.parent_path(), {target});
 
-  const std::uint64_t deadline = platform::Milliseconds() + kSaveDeadlineMilliseconds;
+  const std::uint64_t deadline = platform::Milliseconds() + kHeldFileWaitMilliseconds;
   std::string text = FormatSections(sections);
   NewFile created;
   const ErrorNumber error = WriteNewFile(target, text, attributes & kKeptAttributes, &created);
   // A new file that could not be made names the folder that refused it.
-  if (error != 0) {
-    ThrowFor(Step::Create, created.path.empty() ? target.parent_path() : path, error);
+  if (error != 0 && created.path.empty()) {
+    ThrowFor(Step::Create, About::NewFileFolder, target.parent_path(), error);
   }
-  // The backup is replaced only once the new content is safely on the disk.
+  if (error != 0) ThrowFor(Step::Write, About::File, path, error);
+  // The backup is replaced once the new content is on the disk. NTFS's journal
+  // keeps a rename whole, so a kill or a crash leaves each file old or new;
+  // FAT32 and exFAT keep none, and a crash during a rename may lose the file.
   if (nextBackup) ReplaceBackup(backupPath, *nextBackup);
   if (const ErrorNumber unplaced = PutInPlace(created, target, deadline)) {
-    ThrowFor(Step::Rename, path, unplaced);
+    ThrowFor(Step::Rename, About::File, path, unplaced);
   }
   // The next write backs up what this one wrote.
   readError = 0;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 
 #include <gmock/gmock.h>
 #include <boost/filesystem/operations.hpp>
@@ -12,6 +13,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using testing_support::WriteFile;
 
 constexpr char kUnableToLaunch[] =
     "ShowMessage Cirrovane XR | Cirrovane was unable to launch X-Plane.\nPlease ensure that "
@@ -76,39 +78,62 @@ TEST_F(LaunchFailure, AnyOtherErrorAsksForTheSimulatorFolderWithoutTheNumber) {
   }
 }
 
-// Each known cause of a settings failure, told by the step refused, and
-// whether the file's holders (X-Plane itself never among them) were asked.
+// Each known cause of a settings failure, by the step refused, the error and
+// what stands at the path, and whether its holders (never X-Plane) were asked.
 TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
+  const fs::path file = SettingsFile(), folder = file.parent_path();
+  const fs::path linked = appData_.path() / "linked.ini", gone = appData_.path() / "gone.ini";
+  WriteFile(linked, "");
+  const auto readOnly = [](const fs::path& at) { fs::permissions(at, fs::owner_read); };
+  const auto linkTo = [&](const fs::path& to) {
+    return [&, to] { fs::remove(file), fs::create_symlink(to, file); };
+  };
+  const std::string none = "details: " + file.string() + "\nraison";
   const struct {
-    const char* call;
+    std::string call;
     platform::ErrorNumber error;
-    bool reset, readOnly;
+    bool reset;
+    std::function<void()> arrange;
     std::string cause;
     bool holdersAsked;
   } causes[] = {
-      {"AcquireSessionLock", 258, false, false, "let it finish, then quit X-Plane", false},
-      {"AcquireSessionLock", 5, true, false, "let it finish, then start Cirrovane again.\n", false},
-      {"", 0, false, true, "marked read-only: clear Read-only in its", false},
-      {"RemoveFile", 5, true, true, "marked read-only", false},
-      {"ReadWholeFile", 1630, false, false, "saved as Unicode, which Cirrovane cannot read", false},
-      {"ReadWholeFile", 32, false, false, kNoneNamed, true},
-      {"RenameOpenFileOver", 5, false, false, kNoneNamed, true},
-      {"RemoveFile", 5, true, false, "It is open in: X-Plane; close them, then start", true},
-      {"CreateNewFile", 5, false, false, "create files in " + SettingsFile().parent_path().string(),
-       false},
-      {"WriteToFile", 112, false, false, "details: " + SettingsFile().string() + "\nraison", false},
+      {"AcquireSessionLock", 258, false, {}, "let it finish, then quit X-Plane", false},
+      {"AcquireSessionLock", 5, true, {}, "let it finish, then start Cirrovane again.\n", false},
+      {"", 0, false, [&] { readOnly(file); }, "marked read-only: clear Read-only in its", false},
+      {"RemoveFile", 5, true, [&] { readOnly(file); }, "marked read-only", false},
+      {"ReadWholeFile", 1630, false, {}, "saved as Unicode, which Cirrovane cannot read", false},
+      {"ReadWholeFile", 32, false, {}, kNoneNamed, true},
+      {"RenameOpenFileOver", 5, false, {}, kNoneNamed, true},
+      {"RemoveFile", 5, true, {}, "It is open in: X-Plane; close it, then start", true},
+      {"CreateNewFile", 5, false, {}, "create files in " + folder.string() + ": ask", false},
+      {"CreateNewFile", 5, false, linkTo(linked), "in " + appData_.path().string() + ":", false},
+      {"WriteToFile", 112, false, {}, none, false},
+      {"FlushToDisk", 5, false, {}, none, false},
+      {"", 0, false, [&] { fs::remove(file), fs::create_directory(file); },
+       "folder named " + file.filename().string() + " stands where the settings file", false},
+      {"", 0, false, [&] { fs::remove_all(folder), WriteFile(folder, ""), readOnly(folder); },
+       "details: A file named Cirrovane stands where the settings folder belongs", false},
+      {"CreateFolders", 5, false, [&] { fs::remove_all(folder); },
+       "details: " + folder.string() + "\nraison", false},
+      {"", 0, false, linkTo(gone),
+       "is a link whose target cannot be found: connect the drive or folder it leads to", false},
   };
   for (const auto& c : causes) {
     recording::Reset(appData_.path());
     recording::script.holders = {{recording::kSimulatorProcessId, "X-Plane"}};
     recording::script.answerYes = true;
     if (c.error != 0) recording::FailFileCall(c.call, c.error);
-    fs::create_directories(SettingsFile().parent_path());
-    testing_support::WriteFile(SettingsFile(), "");
-    fs::permissions(SettingsFile(), c.readOnly ? fs::owner_read : fs::owner_all);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    WriteFile(file, "");
+    if (c.arrange) c.arrange();
     const auto calls = Run(c.reset ? "-ResetConfig" : "");
     EXPECT_THAT(calls.back(), HasSubstr(c.cause));
     EXPECT_EQ(Value(calls, Contains(StartsWith("ProgramsHoldingFile"))), c.holdersAsked) << c.cause;
+    // What stands at the path is asked only for the causes that depend on it.
+    if (c.call == "AcquireSessionLock" || c.call == "ReadWholeFile") {
+      EXPECT_NE(recording::fileCalls.back().rfind("GetAttributes", 0), 0u) << c.cause;
+    }
   }
 }
 

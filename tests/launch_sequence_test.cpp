@@ -98,8 +98,8 @@ TEST_F(LaunchSequence, SettingsFolderThatCannotBeMadeStillLetsTheSimulatorRun) {
 TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
   fs::create_directories(SettingsFile().parent_path());
   WriteFile(SettingsFile(), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
-  recording::FailFileCall("ReadWholeFile", 33);  // Held open by another program.
-  ExpectResumedThenToldUnsaved(Run(), SettingsFile().string() + "\nraison n\u00b0 33");
+  recording::FailFileCall("ReadWholeFile", 23);  // The disk's data error.
+  ExpectResumedThenToldUnsaved(Run(), SettingsFile().string() + "\nraison n\u00b0 23");
   EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }
 

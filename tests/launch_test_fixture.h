@@ -1,6 +1,7 @@
 // A launcher run against the recording platform with its own app-data folder.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,11 @@ inline const HeldFile kHeldFiles[] = {
      0,
      "It is open in: A, B, C and 2 more; close them"},
     {32, {{1, "A"}, {2, "B"}, {3, "A"}, {4, "C"}}, 0, "It is open in: A, B, C; close them"},
+    {32, {{1, "A"}, {2, ""}}, 0, "It is open in: A and 1 more; close them"},
     {32, {{1, ""}, {2, ""}}, 0, kNoneNamed},
     {32, {}, 0, kNoneNamed},
     {32, {{7, "Notepad"}}, 353, kNoneNamed},
-    {33, {{7, "Notepad"}}, 0, nullptr},
+    {33, {{7, "Notepad"}}, 0, "It is open in: Notepad; close it"},
 };
 
 class LauncherRun : public ::testing::Test {
@@ -63,7 +65,9 @@ class LauncherRun : public ::testing::Test {
     if (row.cause != nullptr) before.push_back("ProgramsHoldingFile " + file);
     before.push_back(message + " | details: " + (row.cause ? row.cause + again : "") + file +
                      "\nraison n\u00b0 " + std::to_string(row.error));
-    EXPECT_EQ(Run(commandLine), before);
+    auto calls = Run(commandLine);
+    calls.erase(std::remove(calls.begin(), calls.end(), "Sleep 10"), calls.end());
+    EXPECT_EQ(calls, before);
   }
 
   testing_support::TemporaryFolder appData_;

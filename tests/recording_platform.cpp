@@ -267,6 +267,8 @@ platform::ErrorNumber AttributesAt(const fs::path& file, std::uint32_t* attribut
   const auto marked = marks.find(file.string());
   *attributes = marked == marks.end() ? 0 : marked->second;
   if ((status.st_mode & S_IWUSR) == 0) *attributes |= platform::kAttributeReadOnly;
+  if (S_ISDIR(status.st_mode)) *attributes |= platform::kAttributeDirectory;
+  if (S_ISLNK(status.st_mode)) *attributes |= platform::kAttributeReparsePoint;
   return 0;
 }
 

@@ -146,8 +146,8 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       {"lock held by another launcher for 5.1 s", lockHeld(5100), false, 5000, oldBackup},
       {"lock refused for good", fail("AcquireSessionLock", platform::kErrorAccessDenied), false,
        5008, oldBackup},
-      {"unreadable file", fail("ReadWholeFile", platform::kErrorSharingViolation), false, 0,
-       oldBackup},
+      {"file read held for a moment", fail("ReadWholeFile", 32, 2), true, 32, old},
+      {"file held past the deadline", fail("ReadWholeFile", 32), false, 2000, oldBackup},
       {"read-only file", readOnly(File()), false, 0, oldBackup},
       {"first names held by deleted files",
        [&] {
@@ -159,8 +159,9 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
          }
        },
        true, 0, old},
+      {"new file's name freed after a refusal", fail("CreateNewFile", 5, 1), true, 0, old},
       {"new file not created where nothing stands",
-       fail("CreateNewFile", platform::kErrorAccessDenied, 1), false, 0, oldBackup, true},
+       fail("CreateNewFile", platform::kErrorAccessDenied, 2), false, 0, oldBackup, true},
       {"new file written in part", fail("WriteToFile", 112, 1), false, 0, oldBackup},
       {"new file not flushed", fail("FlushToDisk", 29, 1), false, 0, oldBackup},
       {"new file held past the deadline", fail(renameNewFile, platform::kErrorSharingViolation),
@@ -287,6 +288,8 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"UTF-32", unicode(4, false, true), good, "", good, kUnicode},
       {"UTF-32, no mark", unicode(4, false, false), good, "", good, kUnicode},
       {"UTF-32 BE", unicode(4, true, true), good, "", good, kUnicode},
+      {"UTF-16, ANSI appended", unicode(2, false, true) + "X=1\r\n", good, "", good, kUnicode},
+      {"UTF-16, zero unit last", unicode(2, false, true) + '\0' + '\0', good, "", good, kUnicode},
       {"no file", std::nullopt, good, fresh, good},
   };
   const auto backup = [&] {
@@ -329,6 +332,14 @@ TEST_F(SettingsStoreOnDisk, LinkedSettingsFileStaysALinkAndItsTargetGetsTheConte
   EXPECT_TRUE(fs::is_symlink(File()));
   EXPECT_EQ(ReadFile(target), forced_);
   EXPECT_EQ(std::distance(fs::directory_iterator(synced.path()), fs::directory_iterator()), 1);
+
+  // One whose target cannot be found is never replaced, as the file or the backup.
+  fs::remove(Backup()), fs::create_symlink(synced.path() / "gone.bak", Backup());
+  SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
+  fs::remove(target);
+  EXPECT_THROW(SettingsStore("settings").SetValue("Loading", "X", "1"), SettingsStore::Failure);
+  EXPECT_TRUE(fs::is_symlink(File()) && fs::is_symlink(Backup()));
+  EXPECT_EQ(FolderEntries().size() + std::distance(fs::directory_iterator(synced.path()), {}), 2);
 }
 
 TEST_F(SettingsStoreOnDisk, HiddenAndSystemMarksAreKeptByTheNewFile) {

@@ -105,4 +105,22 @@ TEST(WriteInChunks, ShortWritesGoOnAndOneThatWritesNothingFails) {
   }
 }
 
+// The Restart Manager's list, asked again while programs keep opening the file.
+TEST(ListWhileMoreData, AsksAgainAtTheSizeItNeedsFiveTimesAtMost) {
+  for (const unsigned moreData : {2u, 9u}) {
+    std::vector<int> found;
+    unsigned asked = 0;
+    const auto list = [&](unsigned* needed, unsigned* count) {
+      *needed = 2 + asked;
+      if (++asked <= moreData || *count < 2) return platform::kErrorMoreData;
+      *count = 2, found[0] = 7, found[1] = 8;
+      return 0u;
+    };
+    EXPECT_EQ(platform::ListWhileMoreData(&found, list),
+              moreData < 5 ? 0 : platform::kErrorMoreData);
+    EXPECT_EQ(asked, std::min(moreData + 1, 5u));
+    EXPECT_EQ(found, (moreData < 5 ? std::vector<int>{7, 8} : std::vector<int>()));
+  }
+}
+
 }  // namespace

@@ -37,6 +37,7 @@ FOLDER_IS_A_FILE = "A file named Cirrovane stands where the settings folder belo
 HELD = "A program may keep it open"
 READ_ONLY = "The file is marked read-only"
 IDOK, IDYES, IDNO = 1, 6, 7
+MB_TOPMOST = 0x40000
 
 # An existing settings file as a user's simulator might have left it: a
 # comment, several sections, keys with and without spaces around "=", a value
@@ -158,8 +159,8 @@ class Wine:
         env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch, WINEDEBUG="-all",
                    # No offer to install Mono and Gecko; no crash debugger, which would
                    # wait at its dialog for nobody; UTF-8 file names whatever the locale.
-                   WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", LC_ALL="C.UTF-8",
-                   **extra)
+                   WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", LC_ALL="C.UTF-8")
+        env.update(extra)
         if self.display:
             env["DISPLAY"] = self.display
         return env
@@ -214,6 +215,8 @@ class Wine:
         # Without a window manager Wine waits two seconds for every managed
         # window it hides; unmanaged ones close at once.
         self.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        self.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                 "user32.MessageBoxW", "/f")
         self.restore_appdata()
         self.tools.mkdir(parents=True, exist_ok=True)
         for tool in ("stand_in_simulator", "dialog_helper", "file_holder", "scanner"):
@@ -373,9 +376,10 @@ class Case:
         helper = answers and self.wine.start(
             [self.windows(self.wine.tools / "dialog_helper.exe"), self.windows(dialog_file),
              str(DIALOG_TIMEOUT * 1000), *answers], self.folder, self.folder / f"{tag}-dialogs.log")
-        launcher = self.wine.start([executable, *arguments], cwd or self.folder,
-                                   self.folder / f"{tag}-launcher.log",
-                                   CIRROVANE_E2E_REPORT=self.windows(report_file))
+        log = self.folder / f"{tag}-launcher.log"
+        launcher = self.wine.start([executable, *arguments], cwd or self.folder, log,
+                                   CIRROVANE_E2E_REPORT=self.windows(report_file),
+                                   WINEDEBUG="-all,+relay")
         status = self.wine.finish(launcher, LAUNCH_TIMEOUT, f"the launcher (a dialog nobody "
                                   f"answered? answers {list(answers)})")
         if helper:
@@ -383,7 +387,7 @@ class Case:
             assert helper_status == 0, f"could not answer {answers}: {read_report(dialog_file)}"
         self.await_files([report_file] if expect_start else [])
         assert status == 0, f"the launcher exited with {status}"
-        return Launch(status, self.dialogs(dialog_file), read_report(report_file))
+        return Launch(status, self.dialogs(dialog_file, log), read_report(report_file))
 
     def launch_together(self, count):
         """Starts `count` launchers at once; their exit statuses and reports."""
@@ -405,11 +409,15 @@ class Case:
             time.sleep(0.05)
 
     @staticmethod
-    def dialogs(dialog_file):
+    def dialogs(dialog_file, launcher_log):
+        """What the helper saw of each box; Wine ignores MB_TOPMOST, so its trace tells that."""
         values = read_report(dialog_file) or {}
+        styles = re.findall(r"^\w+:Call user32\.MessageBoxW\(.*,([0-9a-f]{8})\) ret=",
+                            launcher_log.read_text(errors="replace"), re.M)
         return [{"text": values[f"text.{n}"], "caption": values[f"caption.{n}"],
                  "buttons": sorted(int(b) for b in values[f"buttons.{n}"].split(",") if b),
-                 "icon": values[f"icon.{n}"] == "1", "owner": values[f"owner.{n}"] == "1"}
+                 "icon": values[f"icon.{n}"] == "1", "owner": values[f"owner.{n}"] == "1",
+                 "topmost": n <= len(styles) and int(styles[n - 1], 16) & MB_TOPMOST != 0}
                 for n in range(1, int(values.get("requested", "0")) + 1) if f"text.{n}" in values]
 
     @contextlib.contextmanager
@@ -468,21 +476,21 @@ class Case:
         return "\n".join(lines)
 
 
-def assert_dialog(dialog, text, buttons):
+def assert_dialog(dialog, text, buttons, topmost=False):
     """A box of the launcher's: the text (a str, or a prefix given as a tuple
-    of one), its buttons, the caption, no icon and no owner."""
+    of one), its buttons, the caption, no icon, no owner, and whether it stays on top."""
     if isinstance(text, tuple):
         assert dialog["text"].startswith(text[0])
     else:
         assert dialog["text"] == text
-    assert (dialog["caption"], dialog["buttons"], dialog["icon"], dialog["owner"]) == (
-        CAPTION, sorted(buttons), False, False)
+    assert (dialog["caption"], dialog["buttons"], dialog["icon"], dialog["owner"],
+            dialog["topmost"]) == (CAPTION, sorted(buttons), False, False, topmost)
 
 
 def assert_names_file_and_reason(dialog, opening, cause, windows_path):
     """The failure message: the opening text, the cause and what to do, then the path
-    and the system's reason, and nothing after them."""
-    assert_dialog(dialog, (opening,), [IDOK])
+    and the system's reason, and nothing after them; on top once X-Plane runs."""
+    assert_dialog(dialog, (opening,), [IDOK], topmost=opening == SAVE_FAILED)
     told, path, reason, *more = dialog["text"][len(opening):].split("\n") + [""]
     assert more == [""], "nothing after the reason"
     assert cause in told
