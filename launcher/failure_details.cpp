@@ -54,6 +54,7 @@ constexpr ErrorNumber kAnyError = 0;
 constexpr char kNoneNamed[] =
     "A program may keep it open, or you may lack the right to change it: close that program or "
     "ask for the right";
+constexpr char kReadOnly[] = "The file is marked read-only: clear Read-only in its Properties";
 
 // The cause in the pilot's words and what to do first, by the step refused,
 // the error and what stands at the path; the first row that matches wins, and
@@ -76,11 +77,9 @@ const struct {
      false},
     {kAnyStep, platform::kErrorAccessDenied, kFolder,
      "A folder named {name} stands where {about} belongs: move or rename it", false},
-    {kAnyStep, platform::kErrorFileReadOnly, kAnything,
-     "The file is marked read-only: clear Read-only in its Properties", false},
+    {kAnyStep, platform::kErrorFileReadOnly, kAnything, kReadOnly, false},
     // Windows refuses to delete a read-only file as it refuses a held one.
-    {Step::Delete, platform::kErrorAccessDenied, kReadOnlyFile,
-     "The file is marked read-only: clear Read-only in its Properties", false},
+    {Step::Delete, platform::kErrorAccessDenied, kReadOnlyFile, kReadOnly, false},
     {kAnyStep, platform::kErrorUnsupportedType, kAnything,
      "The file is saved as Unicode, which Cirrovane cannot read, so it was left as it is: save it "
      "as UTF-8 or ANSI in a text editor (Notepad: Save As, Encoding)",
