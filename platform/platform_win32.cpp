@@ -17,11 +17,24 @@
 
 namespace platform {
 
-static_assert(kComApartmentThreaded == COINIT_APARTMENTTHREADED);
-static_assert(kComDisableOle1Dde == COINIT_DISABLE_OLE1DDE);
-static_assert(kShellExecuteNoAsync == SEE_MASK_NOASYNC);
-static_assert(kShowNormally == SW_SHOW);
-static_assert(kErrorMoreData == ERROR_MORE_DATA);
+static_assert(kComApartmentThreaded == COINIT_APARTMENTTHREADED &&
+              kComDisableOle1Dde == COINIT_DISABLE_OLE1DDE &&
+              kShellExecuteNoAsync == SEE_MASK_NOASYNC && kShowNormally == SW_SHOW &&
+              kFinalNameForms[0] == VOLUME_NAME_DOS && kFinalNameForms[1] == VOLUME_NAME_GUID &&
+              kFinalNameForms[2] == FILE_NAME_OPENED);
+static_assert(
+    kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
+    kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+    kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
+    kErrorLockViolation == ERROR_LOCK_VIOLATION && kErrorHandleDiskFull == ERROR_HANDLE_DISK_FULL &&
+    kErrorNotSupported == ERROR_NOT_SUPPORTED && kErrorBadNetPath == ERROR_BAD_NETPATH &&
+    kErrorNetNameDeleted == ERROR_NETNAME_DELETED && kErrorBadNetName == ERROR_BAD_NET_NAME &&
+    kErrorFileExists == ERROR_FILE_EXISTS && kErrorDiskFull == ERROR_DISK_FULL &&
+    kErrorAlreadyExists == ERROR_ALREADY_EXISTS && kErrorWaitTimeout == WAIT_TIMEOUT &&
+    kErrorElevationRequired == ERROR_ELEVATION_REQUIRED && kErrorCancelled == ERROR_CANCELLED &&
+    kErrorNetworkUnreachable == ERROR_NETWORK_UNREACHABLE &&
+    kErrorUnsupportedType == ERROR_UNSUPPORTED_TYPE && kErrorFileReadOnly == ERROR_FILE_READ_ONLY &&
+    kErrorWriteFault == ERROR_WRITE_FAULT && kErrorMoreData == ERROR_MORE_DATA);
 
 namespace {
 
@@ -45,6 +58,11 @@ std::string Narrowed(UINT codePage, DWORD flags, std::wstring_view text) {
   return narrow;
 }
 
+template <typename Function>
+Function Entry(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
 // MessageBoxA reads its strings in the ANSI code page; the same conversion
 // here keeps the launcher's own texts exactly as they always showed.
 int ShowBox(const std::wstring& text, const std::string& caption, UINT style) {
@@ -61,12 +79,10 @@ std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
 
 void RestrictDllSearchToSystemFolder() {
   // Looked up at run time: Vista and 7 without updates lack it.
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return;
-  const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto searchSystemFolder =
+      kernel ? Entry<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (searchSystemFolder != nullptr) searchSystemFolder(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 void SetEnvironment(const std::string& name, const std::string& value) {
@@ -160,9 +176,9 @@ ErrorNumber RoamingAppDataFolder(boost::filesystem::path* found) {
   const HRESULT result =
       ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
   // Without it the settings would land in whatever the current folder is.
-  if (FAILED(result) || folder[0] == L'\0') {
-    return HRESULT_CODE(result) != 0 ? HRESULT_CODE(result) : ERROR_PATH_NOT_FOUND;
-  }
+  if (FAILED(result) && HRESULT_FACILITY(result) == FACILITY_WIN32) return HRESULT_CODE(result);
+  if (FAILED(result)) return static_cast<ErrorNumber>(result);  // Described as it is.
+  if (folder[0] == L'\0') return ERROR_PATH_NOT_FOUND;
   *found = folder;
   return 0;
 }
@@ -227,11 +243,6 @@ bool IsUnsupported(ErrorNumber error) {
          error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-template <typename Function>
-Function Entry(HMODULE library, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
-}
-
 }  // namespace
 
 ErrorNumber CreateFolders(const boost::filesystem::path& folder) {
@@ -275,12 +286,16 @@ ErrorNumber RealLocation(const boost::filesystem::path& file, boost::filesystem:
   const FileHandle opened(::CreateFileW(Extended(file).c_str(), 0, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!opened.IsOpen()) return ::GetLastError();
-  DWORD error = 0;
-  const std::wstring found = WholePath([&](wchar_t* buffer, std::size_t size) -> std::size_t {
-    const DWORD length =
-        ::GetFinalPathNameByHandleW(opened.handle, buffer, static_cast<DWORD>(size), 0);
-    if (length == 0) error = ::GetLastError();
-    return length;
+  std::wstring found;
+  const ErrorNumber error = NameInFirstForm([&](DWORD form) {
+    DWORD unnamed = 0;
+    found = WholePath([&](wchar_t* buffer, std::size_t size) -> std::size_t {
+      const DWORD length =
+          ::GetFinalPathNameByHandleW(opened.handle, buffer, static_cast<DWORD>(size), form);
+      if (length == 0) unnamed = ::GetLastError();
+      return length;
+    });
+    return unnamed;
   });
   if (error == 0) *real = WithoutExtendedPrefix(found);
   return error;
@@ -373,9 +388,9 @@ ErrorNumber ProgramsHoldingFile(const boost::filesystem::path& file,
   WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
   DWORD error = ERROR_SUCCESS;
   std::vector<RM_PROCESS_INFO> found;
-  const auto listFound = [&](UINT* needed, UINT* count) {
+  const auto listFound = [&](RM_PROCESS_INFO* buffer, UINT* needed, UINT* count) {
     DWORD reasons = 0;
-    return list(session, needed, count, found.data(), &reasons);
+    return list(session, needed, count, buffer, &reasons);
   };
   if (start && add && list && end && (error = start(&session, 0, key)) == ERROR_SUCCESS) {
     LPCWSTR files[] = {real.c_str()};

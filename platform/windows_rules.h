@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,8 +68,8 @@ std::uint32_t WriteInChunks(std::string_view bytes, Write write) {
 
 inline constexpr std::uint32_t kErrorMoreData = 234;
 
-// What `list(&needed, &count)` fills into `found`, asked again at the size it
-// needs while it answers "more data", five times at most.
+// What `list(buffer, &needed, &count)` fills into `found`, asked again at the
+// size it needs while it answers "more data", five times at most.
 template <typename Item, typename List>
 std::uint32_t ListWhileMoreData(std::vector<Item>* found, List list) {
   unsigned needed = 0;
@@ -77,10 +78,24 @@ std::uint32_t ListWhileMoreData(std::vector<Item>* found, List list) {
   for (int asked = 0; asked < 5 && error == kErrorMoreData; ++asked) {
     found->resize(needed);
     count = needed;
-    error = list(&needed, &count);
+    error = list(found->data(), &needed, &count);
   }
   found->resize(error == 0 ? count : 0);
   return error;
+}
+
+// GetFinalPathNameByHandleW's forms of a name, in the order asked: by drive
+// letter, which a volume mounted in a folder lacks; by the volume's GUID; as
+// opened, for a share that will not normalise a folder on the path.
+inline constexpr std::uint32_t kFinalNameForms[] = {0x0, 0x1, 0x8};
+
+// 0 once `name(form)` answers 0 for a form, else the first form's error.
+template <typename Name>
+std::uint32_t NameInFirstForm(Name name) {
+  const std::uint32_t error = name(kFinalNameForms[0]);
+  const auto names = [&](std::uint32_t form) { return name(form) == 0; };
+  return error == 0 || std::any_of(kFinalNameForms + 1, std::end(kFinalNameForms), names) ? 0
+                                                                                          : error;
 }
 
 // Whether Windows reads `path` as a device path rather than a file's:

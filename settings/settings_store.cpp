@@ -14,10 +14,9 @@ using platform::ErrorNumber;
 namespace {
 
 // How long the read and the rename each wait for a file that another program
-// holds for a moment, on the clock (the simulator is suspended meanwhile):
-// each wait, the lock's too, overruns by a timer tick at most. A program with
-// an oplock on the file (a sync client) delays opening, renaming and deleting
-// it until it acknowledges the break, for which Windows sets no limit.
+// holds for a moment (the simulator is suspended meanwhile). A sync client's
+// oplock delays opening, renaming and deleting the file until it acknowledges
+// the break, for which Windows sets no limit.
 constexpr std::uint64_t kHeldFileWaitMilliseconds = 2000;
 constexpr unsigned kRetryStepMilliseconds = 10;
 
@@ -170,18 +169,13 @@ ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t d
   return error;
 }
 
-// The backup takes the bytes by the same road as the file, tried once: one
-// held, read-only, or a link whose target cannot be found is left as it was.
-void ReplaceBackup(const fs::path& backup, std::string_view bytes) {
-  const std::uint32_t attributes = AttributesOf(backup);
-  fs::path real;
-  if ((attributes & platform::kAttributeReadOnly) != 0 ||
-      ((attributes & platform::kAttributeReparsePoint) != 0 &&
-       platform::RealLocation(backup, &real) != 0)) {
-    return;
-  }
-  NewFile created;
-  if (WriteNewFile(backup, bytes, 0, &created) == 0) PutInPlace(created, backup, 0);
+// Where a save of `file` puts its content: a link's target, else its place.
+// Fails for a link (as Windows marks it) whose target cannot be reached.
+ErrorNumber Destination(const fs::path& file, fs::path* target, std::uint32_t* attributes) {
+  const ErrorNumber unreached = platform::RealLocation(file, target);
+  if (unreached != 0) *target = file;
+  *attributes = AttributesOf(*target);
+  return (*attributes & platform::kAttributeReparsePoint) != 0 ? unreached : 0;
 }
 
 // What a writer cut short by a power cut leaves (its length reached the disk,
@@ -192,9 +186,9 @@ bool IsDamaged(std::string_view bytes) {
 }
 
 // UTF-16 or UTF-32 of either byte order (Notepad, the INI functions, .NET),
-// which the reader cannot read and a rewrite would lose: a byte-order mark,
-// whatever follows (ANSI appended by "echo >>", a zero unit), else whole
-// units, none zero, a header among the lines (ASCII needs zero bytes).
+// which the reader cannot read and a rewrite would lose: a byte-order mark, or
+// a header among the whole units before a zero one or an odd end ("echo >>"
+// appends ANSI, C code may write the terminator); ASCII needs zero bytes.
 bool IsUnicodeText(std::string_view bytes) {
   const std::string_view marks[] = {"\xFF\xFE", "\xFE\xFF", {"\0\0\xFE\xFF", 4}};
   const auto marked = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
@@ -202,19 +196,18 @@ bool IsUnicodeText(std::string_view bytes) {
   if (bytes.find('\0') == std::string_view::npos) return false;
   for (const std::size_t width : {2, 4}) {
     for (const bool bigEndian : {false, true}) {
-      bool whole = bytes.size() % width == 0;
       std::string text;  // The ASCII units as they are, any other as a letter.
-      for (std::size_t at = 0; whole && at < bytes.size(); at += width) {
+      for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
         std::uint32_t unit = 0;
         for (std::size_t i = 0; i < width; ++i) {
           unit =
               unit << 8 | static_cast<unsigned char>(bytes[at + (bigEndian ? i : width - 1 - i)]);
         }
-        whole = unit != 0;
+        if (unit == 0) break;
         text += unit < 0x80 ? static_cast<char>(unit) : 'x';
       }
       SectionMap sections;
-      if (whole) ParseSections(text, sections);
+      ParseSections(text, sections);
       if (!sections.empty()) return true;
     }
   }
@@ -240,6 +233,7 @@ SettingsStore::SettingsStore(const std::string& name) {
     return platform::AcquireSessionLock(std::string(kProductTitle) + " settings store " + name,
                                         static_cast<unsigned>(deadline - now), &sessionLock);
   });
+  if (sessionLock == nullptr) return;  // It could write nothing.
   std::string file;
   const auto read = [&] { return platform::ReadWholeFile(path, &file); };
   readError = TryUntil(platform::Milliseconds() + kHeldFileWaitMilliseconds, read,
@@ -256,7 +250,14 @@ void SettingsStore::SetValue(const std::string& section, const std::string& key,
                              const std::string& value) {
   const std::lock_guard<std::mutex> held(lock);
   sections[section].Set(key, value);
-  WriteFile();
+  try {
+    WriteFile();
+  } catch (Failure& failure) {
+    SectionMap left;  // The file as left: as read whole or last written, if either.
+    if (nextBackup) ParseSections(*nextBackup, left);
+    failure.valueInPlace = left.Find(section) && left.Find(section)->Find(key) == value;
+    throw;
+  }
 }
 
 void SettingsStore::DeleteFiles() {
@@ -289,11 +290,8 @@ void SettingsStore::Load(std::string file) {
 void SettingsStore::WriteFile() {
   if (sessionLock == nullptr) ThrowFor(Step::Lock, About::File, path, lockError);
   fs::path target;
-  const ErrorNumber unreached = platform::RealLocation(path, &target);
-  if (unreached != 0) target = path;
-  const std::uint32_t attributes = AttributesOf(target);
-  // A link whose target cannot be reached (a drive not plugged in) stays.
-  if (unreached != 0 && (attributes & platform::kAttributeReparsePoint) != 0) {
+  std::uint32_t attributes = 0;
+  if (const ErrorNumber unreached = Destination(path, &target, &attributes)) {
     ThrowFor(Step::Follow, About::File, path, unreached);
   }
   if (readError != 0 && !IsMissing(readError)) {
@@ -302,9 +300,13 @@ void SettingsStore::WriteFile() {
   if (attributes & platform::kAttributeReadOnly) {
     ThrowFor(Step::Rename, About::File, path, platform::kErrorFileReadOnly);
   }
-  RemoveLeftovers(backupPath.parent_path(), {target, backupPath});
-  if (target.parent_path() != backupPath.parent_path())
-    RemoveLeftovers(target.parent_path(), {target});
+  fs::path backup;
+  std::uint32_t backupAttributes = 0;
+  const bool backupStays = Destination(backupPath, &backup, &backupAttributes) != 0 ||
+                           (backupAttributes & platform::kAttributeReadOnly) != 0;
+  RemoveLeftovers(backup.parent_path(), {target, backup});
+  if (target.parent_path() != backup.parent_path())
+    RemoveLeftovers(target.parent_path(), {target, backup});
 
   const std::uint64_t deadline = platform::Milliseconds() + kHeldFileWaitMilliseconds;
   std::string text = FormatSections(sections);
@@ -318,7 +320,10 @@ void SettingsStore::WriteFile() {
   // The backup is replaced once the new content is on the disk. NTFS's journal
   // keeps a rename whole, so a kill or a crash leaves each file old or new;
   // FAT32 and exFAT keep none, and a crash during a rename may lose the file.
-  if (nextBackup) ReplaceBackup(backupPath, *nextBackup);
+  NewFile newBackup;  // By the same road, tried once.
+  if (nextBackup && !backupStays && WriteNewFile(backup, *nextBackup, 0, &newBackup) == 0) {
+    PutInPlace(newBackup, backup, 0);
+  }
   if (const ErrorNumber unplaced = PutInPlace(created, target, deadline)) {
     ThrowFor(Step::Rename, About::File, path, unplaced);
   }

@@ -6,11 +6,13 @@
 // - Stores of one name take turns across the user's processes in one session:
 //   each holds the name's lock from before it reads the file until it goes.
 // - SetValue puts the whole file, in its order, in the old one's place in one
-//   step, after the backup got the old content; a link stays a link.
+//   step, after the backup got the old content (tried once: one held,
+//   read-only or out of reach stays). A symbolic link stays a link and its
+//   target gets the content; a hard link's other names keep the old one.
 // - A failed save throws Failure (which file, the step refused, Windows'
 //   reason) and leaves the file as it was; the backup too, or a copy of it.
 // - Never written: a file not read whole, a read-only one, UTF-16 or UTF-32
-//   text, a link whose target cannot be found; nothing without the lock.
+//   text, a link whose target cannot be reached; nothing without the lock.
 // - A file left empty or zeroed by a writer cut short gets back the backup's
 //   settings under what it still holds, and never becomes the backup.
 #pragma once
@@ -31,15 +33,17 @@ inline constexpr char kProductFolder[] = "Cirrovane";
 class SettingsStore {
  public:
   // How long a store waits for another process's store of the same name.
-  // Besides, reading the file and putting the new one in place each wait two
-  // seconds at most for a file that another program holds.
+  // Reading the file and putting the new one in place each wait 2 s for a file
+  // another program holds. Each wait may overrun by a timer tick, and by the
+  // time a program holding an oplock on the file takes to let go of it.
   static constexpr unsigned kLockWaitMilliseconds = 5000;
 
   // What the store throws: the path and the Win32 error number; the step that
   // Windows refused, which tells what the number means (access denied to the
   // lock is an elevated launcher, to a rename a holder); and what the path is:
   // the settings file, its backup, the settings folder, or the folder a new
-  // file was to be made in.
+  // file was to be made in. `valueInPlace`: the file as left already held the
+  // value that SetValue was to set.
   enum class Step { Folder, Lock, Read, Follow, Create, Write, Rename, Delete };
   enum class About { File, Backup, Folder, NewFileFolder };
   struct Failure : boost::filesystem::filesystem_error {
@@ -48,10 +52,11 @@ class SettingsStore {
         : filesystem_error(what, file, error), refused(step), about(subject) {}
     Step refused;
     About about;
+    bool valueInPlace = false;
   };
 
-  // Creates the folder when missing (else throws Failure) and loads the file;
-  // a missing one gives an empty store.
+  // Creates the folder when missing (else throws Failure), waits for the lock
+  // and loads the file; a missing one, or no lock, gives an empty store.
   explicit SettingsStore(const std::string& name);
   ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;

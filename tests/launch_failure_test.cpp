@@ -89,6 +89,9 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
     return [&, to] { fs::remove(file), fs::create_symlink(to, file); };
   };
   const std::string none = "details: " + file.string() + "\nraison";
+  const std::string kDiskFull = "The disk that holds the settings is full: free some space on it";
+  const std::string kUnreachable =
+      "The network folder that holds the settings cannot be reached: connect to the network";
   const struct {
     std::string call;
     platform::ErrorNumber error;
@@ -102,14 +105,24 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
       {"", 0, false, [&] { readOnly(file); }, "marked read-only: clear Read-only in its", false},
       {"RemoveFile", 5, true, [&] { readOnly(file); }, "marked read-only", false},
       {"ReadWholeFile", 1630, false, {}, "saved as Unicode, which Cirrovane cannot read", false},
-      {"ReadWholeFile", 32, false, {}, kNoneNamed, true},
+      {"ReadWholeFile", 32, false, {}, kKeptOpen, true},
+      {"ReadWholeFile", 5, false, [&] { readOnly(file); }, none, false},
       {"RenameOpenFileOver", 5, false, {}, kNoneNamed, true},
       {"RemoveFile", 5, true, {}, "It is open in: X-Plane; close it, then start", true},
       {"CreateNewFile", 5, false, {}, "create files in " + folder.string() + ": ask", false},
       {"CreateNewFile", 5, false, linkTo(linked), "in " + appData_.path().string() + ":", false},
-      {"WriteToFile", 112, false, {}, none, false},
+      {"WriteToFile", 112, false, {}, kDiskFull, false},
+      {"CreateNewFile", 39, false, {}, kDiskFull, false},
+      {"CreateNewFile", 87, false, {}, "details: " + folder.string() + "\nraison", false},
+      {"CreateFolders", 53, false, [&] { fs::remove_all(folder); }, kUnreachable, false},
+      {"ReadWholeFile", 67, false, {}, kUnreachable, false},
+      {"RenameOpenFileOver", 64, false, {}, kUnreachable, false},
+      {"RemoveFile", 1231, true, {}, kUnreachable, false},
+      {"RealLocation", 5, false, linkTo(linked), none, false},
       {"FlushToDisk", 5, false, {}, none, false},
       {"", 0, false, [&] { fs::remove(file), fs::create_directory(file); },
+       "folder named " + file.filename().string() + " stands where the settings file", false},
+      {"", 0, true, [&] { fs::remove(file), fs::create_directory(file), readOnly(file); },
        "folder named " + file.filename().string() + " stands where the settings file", false},
       {"", 0, false, [&] { fs::remove_all(folder), WriteFile(folder, ""), readOnly(folder); },
        "details: A file named Cirrovane stands where the settings folder belongs", false},
@@ -130,8 +143,8 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
     const auto calls = Run(c.reset ? "-ResetConfig" : "");
     EXPECT_THAT(calls.back(), HasSubstr(c.cause));
     EXPECT_EQ(Value(calls, Contains(StartsWith("ProgramsHoldingFile"))), c.holdersAsked) << c.cause;
-    // What stands at the path is asked only for the causes that depend on it.
-    if (c.call == "AcquireSessionLock" || c.call == "ReadWholeFile") {
+    // What stands at the path is asked only after access denied.
+    if (c.error != 0 && c.error != platform::kErrorAccessDenied) {
       EXPECT_NE(recording::fileCalls.back().rfind("GetAttributes", 0), 0u) << c.cause;
     }
   }

@@ -22,6 +22,9 @@ struct HeldFile {
 inline constexpr char kNoneNamed[] =
     "A program may keep it open, or you may lack the right to change it: close that program or "
     "ask for the right";
+inline constexpr char kKeptOpen[] =
+    "A program keeps it open: close that program (it may be X-Plane from an earlier start, or a "
+    "backup or sync tool)";
 inline const HeldFile kHeldFiles[] = {
     {32, {{7, "OneDrive"}, {8, "Notepad"}}, 0, "It is open in: OneDrive, Notepad; close them"},
     {32,
@@ -30,9 +33,9 @@ inline const HeldFile kHeldFiles[] = {
      "It is open in: A, B, C and 2 more; close them"},
     {32, {{1, "A"}, {2, "B"}, {3, "A"}, {4, "C"}}, 0, "It is open in: A, B, C; close them"},
     {32, {{1, "A"}, {2, ""}}, 0, "It is open in: A and 1 more; close them"},
-    {32, {{1, ""}, {2, ""}}, 0, kNoneNamed},
-    {32, {}, 0, kNoneNamed},
-    {32, {{7, "Notepad"}}, 353, kNoneNamed},
+    {32, {{1, ""}, {2, ""}}, 0, kKeptOpen},
+    {32, {}, 0, kKeptOpen},
+    {32, {{7, "Notepad"}}, 353, kKeptOpen},
     {33, {{7, "Notepad"}}, 0, "It is open in: Notepad; close it"},
 };
 

@@ -147,6 +147,7 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       {"lock refused for good", fail("AcquireSessionLock", platform::kErrorAccessDenied), false,
        5008, oldBackup},
       {"file read held for a moment", fail("ReadWholeFile", 32, 2), true, 32, old},
+      {"file read locked for a moment", fail("ReadWholeFile", 33, 2), true, 32, old},
       {"file held past the deadline", fail("ReadWholeFile", 32), false, 2000, oldBackup},
       {"read-only file", readOnly(File()), false, 0, oldBackup},
       {"first names held by deleted files",
@@ -154,7 +155,7 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
          for (const fs::path& file : {File(), Backup()}) {
            for (const char* call : {"CreateNewFile ", "GetAttributes "}) {
              fail(call + file.filename().string() + process + "-0.tmp",
-                  platform::kErrorAccessDenied, 1)();
+                  platform::kErrorAccessDenied)();
            }
          }
        },
@@ -188,6 +189,14 @@ TEST_F(SettingsStoreOnDisk, HeldAndRefusedFilesAreWaitedForUntilTheDeadlineElseR
       EXPECT_NE(failure.code().value(), 0) << hold.name;
     }
     EXPECT_EQ(ReadFile(File()), hold.saved ? forced_ : old) << hold.name;
+    const auto& calls = recording::fileCalls;
+    const auto byName = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+      return call.rfind("RenameFileOver", 0) == 0;
+    });
+    EXPECT_TRUE(byName == calls.end() ||
+                std::count(calls.begin(), byName,
+                           "CloseFile " + byName->substr(15, byName->find(" -> ") - 15)))
+        << hold.name << ": renamed by name while open";
     EXPECT_EQ(InodeOf(File()) != identity, hold.saved)
         << hold.name << ": replaced, never rewritten";
     EXPECT_EQ(recording::clock, hold.waited) << hold.name;
@@ -290,6 +299,16 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
       {"UTF-32 BE", unicode(4, true, true), good, "", good, kUnicode},
       {"UTF-16, ANSI appended", unicode(2, false, true) + "X=1\r\n", good, "", good, kUnicode},
       {"UTF-16, zero unit last", unicode(2, false, true) + '\0' + '\0', good, "", good, kUnicode},
+      {"UTF-16, no mark, ANSI appended", unicode(2, false, false) + "X=1\r\n", good, "", good,
+       kUnicode},
+      {"UTF-16 BE, no mark, ANSI appended", unicode(2, true, false) + "X=1\r\n", good, "", good,
+       kUnicode},
+      {"UTF-16, no mark, zero unit last", unicode(2, false, false) + '\0' + '\0', good, "", good,
+       kUnicode},
+      {"UTF-16 BE, no mark, zero unit last", unicode(2, true, false) + '\0' + '\0', good, "", good,
+       kUnicode},
+      {"UTF-8 with a mark", "\xEF\xBB\xBF" + good, std::nullopt, forced_, "\xEF\xBB\xBF" + good},
+      {"zeroed, backup zeroed from inside a line", zeroes, torn, fresh, torn},
       {"no file", std::nullopt, good, fresh, good},
   };
   const auto backup = [&] {
@@ -323,18 +342,24 @@ TEST_F(SettingsStoreOnDisk, DamagedFileGetsItsSettingsBackFromAGoodBackup) {
 
 TEST_F(SettingsStoreOnDisk, LinkedSettingsFileStaysALinkAndItsTargetGetsTheContent) {
   testing_support::TemporaryFolder synced;
-  const fs::path target = synced.path() / "settings.ini";
-  WriteFile(target, "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n");
+  const fs::path target = synced.path() / "settings.ini", backup = synced.path() / "backup";
+  const std::string old = "[Loading]\r\nForceVRMode = 0\r\n\r\n[Audio]\r\nVolume = 80\r\n\r\n";
+  WriteFile(target, old);
+  WriteFile(backup, "older");
   fs::create_directories(File().parent_path());
   fs::create_symlink(target, File());
-  WriteFile(synced.path() / "settings.ini.4242-0.tmp", "left by a save cut short");
+  fs::create_symlink(backup, Backup());
+  for (const char* leftover : {"settings.ini.4242-0.tmp", "backup.4242-1.tmp"}) {
+    WriteFile(synced.path() / leftover, "left by a save cut short");
+  }
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
-  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_TRUE(fs::is_symlink(File()) && fs::is_symlink(Backup()));
   EXPECT_EQ(ReadFile(target), forced_);
-  EXPECT_EQ(std::distance(fs::directory_iterator(synced.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadFile(backup), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(synced.path()), fs::directory_iterator()), 2);
 
   // One whose target cannot be found is never replaced, as the file or the backup.
-  fs::remove(Backup()), fs::create_symlink(synced.path() / "gone.bak", Backup());
+  fs::remove(backup);
   SettingsStore("settings").SetValue("Loading", "ForceVRMode", "1");
   fs::remove(target);
   EXPECT_THROW(SettingsStore("settings").SetValue("Loading", "X", "1"), SettingsStore::Failure);
@@ -398,11 +423,12 @@ TEST_F(SettingsStoreOnDisk, LockIsTakenBeforeLoadingAndHeldUntilDestruction) {
   EXPECT_EQ(recording::fileCalls.back(), "ReleaseSessionLock");
 }
 
-TEST_F(SettingsStoreOnDisk, StoreWithoutTheLockDeletesNothing) {
+TEST_F(SettingsStoreOnDisk, StoreWithoutTheLockReadsAndDeletesNothing) {
   fs::create_directories(File().parent_path());
   WriteFile(File(), "settings");
   recording::FailFileCall("AcquireSessionLock", platform::kErrorWaitTimeout);
   SettingsStore store("settings");
+  EXPECT_EQ(recording::fileCalls.back(), "AcquireSessionLock Cirrovane XR settings store settings");
   EXPECT_THROW(store.DeleteFiles(), fs::filesystem_error);
   EXPECT_EQ(ReadFile(File()), "settings");
 }

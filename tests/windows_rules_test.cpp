@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <gmock/gmock.h>
 
@@ -109,17 +110,43 @@ TEST(WriteInChunks, ShortWritesGoOnAndOneThatWritesNothingFails) {
 TEST(ListWhileMoreData, AsksAgainAtTheSizeItNeedsFiveTimesAtMost) {
   for (const unsigned moreData : {2u, 9u}) {
     std::vector<int> found;
-    unsigned asked = 0;
-    const auto list = [&](unsigned* needed, unsigned* count) {
-      *needed = 2 + asked;
-      if (++asked <= moreData || *count < 2) return platform::kErrorMoreData;
-      *count = 2, found[0] = 7, found[1] = 8;
+    std::vector<unsigned> sizes;  // Passed with each buffer, which is filled to it.
+    const auto list = [&](int* buffer, unsigned* needed, unsigned* count) {
+      sizes.push_back(*count);
+      std::fill_n(buffer, *count, -1);
+      *needed = 2 + static_cast<unsigned>(sizes.size());
+      if (sizes.size() <= moreData || *count < 2) return platform::kErrorMoreData;
+      *count = 2, buffer[0] = 7, buffer[1] = 8;
       return 0u;
     };
     EXPECT_EQ(platform::ListWhileMoreData(&found, list),
               moreData < 5 ? 0 : platform::kErrorMoreData);
-    EXPECT_EQ(asked, std::min(moreData + 1, 5u));
+    EXPECT_EQ(sizes, (moreData < 5 ? std::vector<unsigned>{0, 3, 4}
+                                   : std::vector<unsigned>{0, 3, 4, 5, 6}));
     EXPECT_EQ(found, (moreData < 5 ? std::vector<int>{7, 8} : std::vector<int>()));
+  }
+}
+
+// A link's target named by drive letter, else by the volume's GUID (a volume
+// mounted in a folder), else as opened (a share that will not normalise).
+TEST(FinalName, OtherFormsAreAskedInTurnAndTheFirstFailureIsTold) {
+  const struct {
+    std::vector<std::uint32_t> answers, asked;
+    std::uint32_t error;
+  } cases[] = {
+      {{0}, {0x0}, 0},
+      {{3, 0}, {0x0, 0x1}, 0},
+      {{5, 87, 0}, {0x0, 0x1, 0x8}, 0},
+      {{5, 87, 50}, {0x0, 0x1, 0x8}, 5},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint32_t> asked;
+    const auto name = [&](std::uint32_t form) {
+      asked.push_back(form);
+      return c.answers[asked.size() - 1];
+    };
+    EXPECT_EQ(platform::NameInFirstForm(name), c.error);
+    EXPECT_EQ(asked, c.asked);
   }
 }
 
