@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/replace.hpp>
 
 #include "settings/settings_store.h"
@@ -51,11 +50,8 @@ Stands StandingAt(const boost::filesystem::path& path) {
   return (attributes & platform::kAttributeReadOnly) ? kReadOnlyFile : kFile;
 }
 
-// The steps a row is for, as a mask, and the errors (any when none).
-template <typename... Each>
-constexpr unsigned Steps(Each... steps) {
-  return (0u | ... | (1u << static_cast<unsigned>(steps)));
-}
+// A step as a row's mask of them, and a row's errors (any when none).
+constexpr unsigned Bit(Step step) { return 1u << static_cast<unsigned>(step); }
 constexpr unsigned kAnyStep = ~0u;
 template <typename... Each>
 constexpr std::array<ErrorNumber, 4> Errors(Each... errors) {
@@ -66,7 +62,7 @@ constexpr char kReadOnly[] = "The file is marked read-only: clear Read-only in i
 // The cause in the pilot's words and what to do first, by the step refused,
 // the error and what stands at the path; the first row that matches wins, and
 // without one the path and Windows' reason say it all. {name} is the path's
-// last part, {path} all of it, {about} what it is.
+// last part, {path} all of it, {about} the settings file or its backup.
 const struct {
   unsigned steps;
   std::array<ErrorNumber, 4> errors;
@@ -74,7 +70,7 @@ const struct {
   const char* sentence;
   bool asksHolders;
 } kCauses[] = {
-    {Steps(Step::Lock), Errors(), kAnything,
+    {Bit(Step::Lock), Errors(), kAnything,
      "Another Cirrovane launcher is saving the settings: let it finish", false},
     // Before any row that asks what stands at the path, which a share out of
     // reach would make wait again.
@@ -85,16 +81,16 @@ const struct {
             platform::kErrorNetworkUnreachable),
      kAnything,
      "The network folder that holds the settings cannot be reached: connect to the network", false},
-    {Steps(Step::Folder), Errors(), kFile | kReadOnlyFile,
-     "A file named {name} stands where {about} belongs: move or rename it", false},
-    {Steps(Step::Create), Errors(platform::kErrorAccessDenied), kAnything,
+    {Bit(Step::Folder), Errors(), kFile | kReadOnlyFile,
+     "A file named {name} stands where the settings folder belongs: move or rename it", false},
+    {Bit(Step::Create), Errors(platform::kErrorAccessDenied), kAnything,
      "Windows does not let you create files in {path}: ask for the right to change that folder",
      false},
-    {Steps(Step::Read, Step::Rename, Step::Delete), Errors(platform::kErrorAccessDenied), kFolder,
-     "A folder named {name} stands where {about} belongs: move or rename it", false},
+    {Bit(Step::Read) | Bit(Step::Rename) | Bit(Step::Delete), Errors(platform::kErrorAccessDenied),
+     kFolder, "A folder named {name} stands where {about} belongs: move or rename it", false},
     {kAnyStep, Errors(platform::kErrorFileReadOnly), kAnything, kReadOnly, false},
     // Windows refuses to delete a read-only file as it refuses a held one.
-    {Steps(Step::Delete), Errors(platform::kErrorAccessDenied), kReadOnlyFile, kReadOnly, false},
+    {Bit(Step::Delete), Errors(platform::kErrorAccessDenied), kReadOnlyFile, kReadOnly, false},
     {kAnyStep, Errors(platform::kErrorUnsupportedType), kAnything,
      "The file is saved as Unicode, which Cirrovane cannot read, so it was left as it is: save it "
      "as UTF-8 or ANSI in a text editor (Notepad: Save As, Encoding)",
@@ -103,35 +99,32 @@ const struct {
      "A program keeps it open: close that program (it may be X-Plane from an earlier start, or a "
      "backup or sync tool)",
      true},
-    {Steps(Step::Rename, Step::Delete), Errors(platform::kErrorAccessDenied), kAnything,
+    {Bit(Step::Rename) | Bit(Step::Delete), Errors(platform::kErrorAccessDenied), kAnything,
      "A program may keep it open, or you may lack the right to change it: close that program or "
      "ask for the right",
      true},
-    {Steps(Step::Follow), Errors(platform::kErrorFileNotFound, platform::kErrorPathNotFound),
+    {Bit(Step::Follow), Errors(platform::kErrorFileNotFound, platform::kErrorPathNotFound),
      kAnything,
      "The settings file is a link whose target cannot be found: connect the drive or folder it "
      "leads to, or delete the link",
      false},
 };
 
-const char* const kAbout[] = {"the settings file", "the settings file's backup",
-                              "the settings folder"};
-
 std::string Cause(const SettingsStore::Failure& failure, const platform::Process* running) {
   const auto error = static_cast<ErrorNumber>(failure.code().value());
   std::optional<Stands> stands;  // Read once, and only for a row that asks.
   for (const auto& row : kCauses) {
     const bool fits = row.errors[0] == 0 || std::count(row.errors.begin(), row.errors.end(), error);
-    if ((row.steps & Steps(failure.refused)) == 0 || !fits) continue;
+    if ((row.steps & Bit(failure.refused)) == 0 || !fits) continue;
     if (row.stands != kAnything && !stands) stands = StandingAt(failure.path1());
     if (row.stands != kAnything && (row.stands & *stands) == 0) continue;
     std::string named = row.asksHolders ? HoldersSentence(failure.path1(), running) : "";
     if (!named.empty()) return named;
     std::string sentence = row.sentence;
     // The path last: a folder's name may hold anything.
-    if (boost::contains(sentence, "{about}")) {  // Never the folder of a new file.
-      boost::replace_all(sentence, "{about}", kAbout[static_cast<int>(failure.about)]);
-    }
+    const bool backup = failure.about == SettingsStore::About::Backup;
+    boost::replace_all(sentence, "{about}",
+                       backup ? "the settings file's backup" : "the settings file");
     boost::replace_all(sentence, "{name}", platform::Utf8Name(failure.path1().filename()));
     boost::replace_all(sentence, "{path}", platform::Utf8Name(failure.path1()));
     return sentence;

@@ -16,9 +16,8 @@ void ForceVrModeThenResume(const platform::Process& simulator, const std::string
     SettingsStore settings("settings");
     settings.SetValue("Loading", "ForceVRMode", "1");
   } catch (const std::exception& failure) {
-    // Never leave the simulator suspended: let it run, then say why VR mode
-    // was not forced, in front of a simulator that may fill the screen;
-    // unless the file forces it already.
+    // Never leave the simulator suspended: let it run, then say why VR mode was
+    // not forced (in front of a simulator that may fill the screen) unless the file forces it.
     platform::ResumeMainThread(simulator);
     const auto* unsaved = dynamic_cast<const SettingsStore::Failure*>(&failure);
     if (unsaved != nullptr && unsaved->valueInPlace) return;

@@ -108,7 +108,8 @@ std::string SystemReason(ErrorNumber error);
 // Text in the ANSI code page, in UTF-8.
 std::string Utf8FromAnsi(const std::string& text);
 
-// The user's roaming application-data folder, as the shell names it.
+// The user's roaming application-data folder, as the shell names it; where the
+// shell fails without a Win32 error number, its HRESULT stands in for one.
 ErrorNumber RoamingAppDataFolder(boost::filesystem::path* folder);
 
 // A lock shared by every process of the user's terminal session (not across

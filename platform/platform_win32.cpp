@@ -22,6 +22,7 @@ static_assert(kComApartmentThreaded == COINIT_APARTMENTTHREADED &&
               kShellExecuteNoAsync == SEE_MASK_NOASYNC && kShowNormally == SW_SHOW &&
               kFinalNameForms[0] == VOLUME_NAME_DOS && kFinalNameForms[1] == VOLUME_NAME_GUID &&
               kFinalNameForms[2] == FILE_NAME_OPENED);
+// Every error number of platform.h but 740, which mingw-w64's headers lack.
 static_assert(
     kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
     kErrorAccessDenied == ERROR_ACCESS_DENIED &&
@@ -31,8 +32,7 @@ static_assert(
     kErrorNetNameDeleted == ERROR_NETNAME_DELETED && kErrorBadNetName == ERROR_BAD_NET_NAME &&
     kErrorFileExists == ERROR_FILE_EXISTS && kErrorDiskFull == ERROR_DISK_FULL &&
     kErrorAlreadyExists == ERROR_ALREADY_EXISTS && kErrorWaitTimeout == WAIT_TIMEOUT &&
-    kErrorElevationRequired == ERROR_ELEVATION_REQUIRED && kErrorCancelled == ERROR_CANCELLED &&
-    kErrorNetworkUnreachable == ERROR_NETWORK_UNREACHABLE &&
+    kErrorCancelled == ERROR_CANCELLED && kErrorNetworkUnreachable == ERROR_NETWORK_UNREACHABLE &&
     kErrorUnsupportedType == ERROR_UNSUPPORTED_TYPE && kErrorFileReadOnly == ERROR_FILE_READ_ONLY &&
     kErrorWriteFault == ERROR_WRITE_FAULT && kErrorMoreData == ERROR_MORE_DATA);
 

@@ -84,18 +84,16 @@ std::uint32_t ListWhileMoreData(std::vector<Item>* found, List list) {
   return error;
 }
 
-// GetFinalPathNameByHandleW's forms of a name, in the order asked: by drive
-// letter, which a volume mounted in a folder lacks; by the volume's GUID; as
-// opened, for a share that will not normalise a folder on the path.
+// GetFinalPathNameByHandleW's forms, in the order asked: by drive letter (none for a volume
+// mounted in a folder), by the volume's GUID, as opened (a share may not normalise a folder).
 inline constexpr std::uint32_t kFinalNameForms[] = {0x0, 0x1, 0x8};
 
 // 0 once `name(form)` answers 0 for a form, else the first form's error.
 template <typename Name>
 std::uint32_t NameInFirstForm(Name name) {
   const std::uint32_t error = name(kFinalNameForms[0]);
-  const auto names = [&](std::uint32_t form) { return name(form) == 0; };
-  return error == 0 || std::any_of(kFinalNameForms + 1, std::end(kFinalNameForms), names) ? 0
-                                                                                          : error;
+  const auto names = [&](std::uint32_t form) { return error != 0 && name(form) == 0; };
+  return std::any_of(kFinalNameForms + 1, std::end(kFinalNameForms), names) ? 0 : error;
 }
 
 // Whether Windows reads `path` as a device path rather than a file's:

@@ -41,12 +41,6 @@ bool IsMissing(ErrorNumber error) {
       about);
 }
 
-// The attributes of what stands at the path; 0 when they cannot be read.
-std::uint32_t AttributesOf(const fs::path& file) {
-  std::uint32_t attributes = 0;
-  return platform::GetAttributes(file, &attributes) == 0 ? attributes : 0;
-}
-
 // Runs `attempt` every step until it succeeds, fails otherwise than by a
 // refusal that may pass (a sharing violation, or `passing`), or the deadline
 // has gone by. A program having the file open refuses its rename with access
@@ -174,7 +168,7 @@ ErrorNumber PutInPlace(NewFile& created, const fs::path& target, std::uint64_t d
 ErrorNumber Destination(const fs::path& file, fs::path* target, std::uint32_t* attributes) {
   const ErrorNumber unreached = platform::RealLocation(file, target);
   if (unreached != 0) *target = file;
-  *attributes = AttributesOf(*target);
+  if (platform::GetAttributes(*target, attributes) != 0) *attributes = 0;
   return (*attributes & platform::kAttributeReparsePoint) != 0 ? unreached : 0;
 }
 
@@ -254,8 +248,8 @@ void SettingsStore::SetValue(const std::string& section, const std::string& key,
     WriteFile();
   } catch (Failure& failure) {
     SectionMap left;  // The file as left: as read whole or last written, if either.
-    if (nextBackup) ParseSections(*nextBackup, left);
-    failure.valueInPlace = left.Find(section) && left.Find(section)->Find(key) == value;
+    ParseSections(nextBackup.value_or(""), left);
+    failure.valueInPlace = left == sections;
     throw;
   }
 }
@@ -289,8 +283,8 @@ void SettingsStore::Load(std::string file) {
 
 void SettingsStore::WriteFile() {
   if (sessionLock == nullptr) ThrowFor(Step::Lock, About::File, path, lockError);
-  fs::path target;
-  std::uint32_t attributes = 0;
+  fs::path target, backup;
+  std::uint32_t attributes = 0, backupAttributes = 0;
   if (const ErrorNumber unreached = Destination(path, &target, &attributes)) {
     ThrowFor(Step::Follow, About::File, path, unreached);
   }
@@ -300,8 +294,6 @@ void SettingsStore::WriteFile() {
   if (attributes & platform::kAttributeReadOnly) {
     ThrowFor(Step::Rename, About::File, path, platform::kErrorFileReadOnly);
   }
-  fs::path backup;
-  std::uint32_t backupAttributes = 0;
   const bool backupStays = Destination(backupPath, &backup, &backupAttributes) != 0 ||
                            (backupAttributes & platform::kAttributeReadOnly) != 0;
   RemoveLeftovers(backup.parent_path(), {target, backup});

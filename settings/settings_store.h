@@ -42,8 +42,8 @@ class SettingsStore {
   // Windows refused, which tells what the number means (access denied to the
   // lock is an elevated launcher, to a rename a holder); and what the path is:
   // the settings file, its backup, the settings folder, or the folder a new
-  // file was to be made in. `valueInPlace`: the file as left already held the
-  // value that SetValue was to set.
+  // file was to be made in. `valueInPlace`: the file as left already held every
+  // value of the store, the one SetValue was to set included.
   enum class Step { Folder, Lock, Read, Follow, Create, Write, Rename, Delete };
   enum class About { File, Backup, Folder, NewFileFolder };
   struct Failure : boost::filesystem::filesystem_error {

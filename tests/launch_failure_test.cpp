@@ -89,9 +89,11 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
     return [&, to] { fs::remove(file), fs::create_symlink(to, file); };
   };
   const std::string none = "details: " + file.string() + "\nraison";
-  const std::string kDiskFull = "The disk that holds the settings is full: free some space on it";
-  const std::string kUnreachable =
-      "The network folder that holds the settings cannot be reached: connect to the network";
+  const std::string full = "The disk that holds the settings is full: free some space on it";
+  const std::string unreached = "folder that holds the settings cannot be reached: connect to";
+  const auto settings = [&](const char* text) {
+    return [&, text] { WriteFile(file, text), readOnly(file); };
+  };
   const struct {
     std::string call;
     platform::ErrorNumber error;
@@ -102,7 +104,10 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
   } causes[] = {
       {"AcquireSessionLock", 258, false, {}, "let it finish, then quit X-Plane", false},
       {"AcquireSessionLock", 5, true, {}, "let it finish, then start Cirrovane again.\n", false},
-      {"", 0, false, [&] { readOnly(file); }, "marked read-only: clear Read-only in its", false},
+      {"", 0, false, settings("[Loading]\nForceVRMode=0"), "read-only: clear Read-only in", false},
+      {"", 0, false, settings("[Display]\nForceVRMode=1"), "read-only: clear Read-only in", false},
+      {"", 0, false, settings("[Loading]\nForceVRMode=1"), "ResumeMainThread", false},
+      {"ReadWholeFile", 23, false, settings("[Loading]\nForceVRMode=1"), none, false},
       {"RemoveFile", 5, true, [&] { readOnly(file); }, "marked read-only", false},
       {"ReadWholeFile", 1630, false, {}, "saved as Unicode, which Cirrovane cannot read", false},
       {"ReadWholeFile", 32, false, {}, kKeptOpen, true},
@@ -111,13 +116,13 @@ TEST_F(LaunchFailure, EachKnownCauseIsToldWithWhatToDo) {
       {"RemoveFile", 5, true, {}, "It is open in: X-Plane; close it, then start", true},
       {"CreateNewFile", 5, false, {}, "create files in " + folder.string() + ": ask", false},
       {"CreateNewFile", 5, false, linkTo(linked), "in " + appData_.path().string() + ":", false},
-      {"WriteToFile", 112, false, {}, kDiskFull, false},
-      {"CreateNewFile", 39, false, {}, kDiskFull, false},
+      {"WriteToFile", 112, false, {}, full, false},
+      {"CreateNewFile", 39, false, {}, full, false},
       {"CreateNewFile", 87, false, {}, "details: " + folder.string() + "\nraison", false},
-      {"CreateFolders", 53, false, [&] { fs::remove_all(folder); }, kUnreachable, false},
-      {"ReadWholeFile", 67, false, {}, kUnreachable, false},
-      {"RenameOpenFileOver", 64, false, {}, kUnreachable, false},
-      {"RemoveFile", 1231, true, {}, kUnreachable, false},
+      {"CreateFolders", 53, false, [&] { fs::remove_all(folder); }, unreached, false},
+      {"ReadWholeFile", 67, false, {}, unreached, false},
+      {"RenameOpenFileOver", 64, false, {}, unreached, false},
+      {"RemoveFile", 1231, true, {}, unreached, false},
       {"RealLocation", 5, false, linkTo(linked), none, false},
       {"FlushToDisk", 5, false, {}, none, false},
       {"", 0, false, [&] { fs::remove(file), fs::create_directory(file); },

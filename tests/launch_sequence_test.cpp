@@ -103,31 +103,6 @@ TEST_F(LaunchSequence, UnsavedValueIsReportedOnlyAfterTheSimulatorRuns) {
   EXPECT_EQ(ReadFile(SettingsFile()), "[Loading]\r\nForceVRMode = 0\r\n\r\n");
 }
 
-// A file that cannot be rewritten but was read whole and already forces VR
-// mode gives the pilot what they asked for: no box. Any other keeps it.
-TEST_F(LaunchSequence, UnsavedFileThatAlreadyForcesVrModeGetsNoBox) {
-  const struct {
-    std::string settings;
-    bool read;
-    bool box;
-  } cases[] = {
-      {"[Loading]\r\nForceVRMode = 1\r\n", true, false},
-      {"[Loading]\r\nForceVRMode = 0\r\n", true, true},
-      {"[Display]\r\nForceVRMode = 1\r\n", true, true},
-      {"[Loading]\r\nForceVRMode = 1\r\n", false, true},
-  };
-  fs::create_directories(SettingsFile().parent_path());
-  for (const auto& c : cases) {
-    recording::Reset(appData_.path());
-    if (!c.read) recording::FailFileCall("ReadWholeFile", 23);
-    fs::remove(SettingsFile());
-    WriteFile(SettingsFile(), c.settings);
-    fs::permissions(SettingsFile(), fs::owner_read);
-    EXPECT_EQ(Run().back() != "ResumeMainThread", c.box) << c.settings << c.read;
-    EXPECT_EQ(ReadFile(SettingsFile()), c.settings);
-  }
-}
-
 TEST_F(LaunchSequence, UnknownAppDataFolderStillLetsTheSimulatorRun) {
   recording::script.appData.clear();
   const auto calls = Run();

@@ -130,23 +130,16 @@ TEST(ListWhileMoreData, AsksAgainAtTheSizeItNeedsFiveTimesAtMost) {
 // A link's target named by drive letter, else by the volume's GUID (a volume
 // mounted in a folder), else as opened (a share that will not normalise).
 TEST(FinalName, OtherFormsAreAskedInTurnAndTheFirstFailureIsTold) {
-  const struct {
-    std::vector<std::uint32_t> answers, asked;
-    std::uint32_t error;
-  } cases[] = {
-      {{0}, {0x0}, 0},
-      {{3, 0}, {0x0, 0x1}, 0},
-      {{5, 87, 0}, {0x0, 0x1, 0x8}, 0},
-      {{5, 87, 50}, {0x0, 0x1, 0x8}, 5},
-  };
-  for (const auto& c : cases) {
+  using Answers = std::vector<std::uint32_t>;
+  for (const Answers& answers :
+       {Answers{0}, Answers{3, 0}, Answers{5, 87, 0}, Answers{5, 87, 50}}) {
     std::vector<std::uint32_t> asked;
     const auto name = [&](std::uint32_t form) {
-      asked.push_back(form);
-      return c.answers[asked.size() - 1];
+      return asked.push_back(form), answers[asked.size() - 1];
     };
-    EXPECT_EQ(platform::NameInFirstForm(name), c.error);
-    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(platform::NameInFirstForm(name), answers.back() == 0 ? 0 : answers[0]);
+    EXPECT_EQ(asked, std::vector<std::uint32_t>(platform::kFinalNameForms,
+                                                platform::kFinalNameForms + answers.size()));
   }
 }
 
