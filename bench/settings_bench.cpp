@@ -3,11 +3,11 @@
 // how the cost grows), each against the yardstick that does the same work:
 //   safe_floor/<keys>     every file call a launch must make, in the store's
 //                         order, with no parsing: the folder, the lock, the
-//                         read, the real location, the attributes, one
-//                         listing of the folder, the same bytes in a new file
-//                         written and flushed, the backup the same way, and
-//                         two renames: the least a rewrite that loses nothing
-//                         can cost;
+//                         read, the real locations and attributes of the file
+//                         and the backup, one listing of the folder, the same
+//                         bytes in a new file written and flushed, the backup
+//                         the same way, and two renames: the least a rewrite
+//                         that loses nothing can cost;
 //   store/<keys>          what a launch does: construct the store (lock, load
 //                         and parse), SetValue("Loading", "ForceVRMode", "1")
 //                         (format, safe save with the backup), destroy;
@@ -175,11 +175,13 @@ void SafeFloor(benchmark::State& state, const Files& files, const std::string& t
         platform::RealLocation(files.file, &real);
         std::uint32_t attributes = 0;
         platform::GetAttributes(real, &attributes);
+        fs::path backup;
+        platform::RealLocation(files.backup, &backup);
+        platform::GetAttributes(backup, &attributes);
         std::vector<fs::path> names;
         platform::ListFolder(real.parent_path(), &names);
         const platform::OpenFile file = NewFileBeside(real, bytes);
-        platform::GetAttributes(files.backup, &attributes);
-        PutInPlace(NewFileBeside(files.backup, bytes), files.backup);
+        PutInPlace(NewFileBeside(backup, bytes), backup);
         PutInPlace(file, real);
         platform::ReleaseSessionLock(lock);
         return names.size();

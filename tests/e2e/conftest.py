@@ -34,7 +34,7 @@ CLEAR_FAILED = "Cirrovane could not clear its settings, so X-Plane was not start
 SAVE_FAILED = ("Cirrovane could not save its settings, so X-Plane was started without forcing "
                "VR mode.\n")
 FOLDER_IS_A_FILE = "A file named Cirrovane stands where the settings folder belongs"
-HELD = "A program may keep it open"
+HELD = "A program keeps it open: close that program"
 READ_ONLY = "The file is marked read-only"
 IDOK, IDYES, IDNO = 1, 6, 7
 MB_TOPMOST = 0x40000
@@ -156,7 +156,10 @@ class Wine:
 
     def env(self, **extra):
         env = {key: value for key, value in os.environ.items() if key != "SteamAppId"}
-        env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch, WINEDEBUG="-all",
+        # Wine's own error messages stay in each program's log, so that a
+        # failure of Wine is told from one of the program.
+        env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch,
+                   WINEDEBUG="-all,err+all",
                    # No offer to install Mono and Gecko; no crash debugger, which would
                    # wait at its dialog for nobody; UTF-8 file names whatever the locale.
                    WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", LC_ALL="C.UTF-8")
@@ -379,28 +382,28 @@ class Case:
         log = self.folder / f"{tag}-launcher.log"
         launcher = self.wine.start([executable, *arguments], cwd or self.folder, log,
                                    CIRROVANE_E2E_REPORT=self.windows(report_file),
-                                   WINEDEBUG="-all,+relay")
+                                   WINEDEBUG="-all,err+all,+relay")
         status = self.wine.finish(launcher, LAUNCH_TIMEOUT, f"the launcher (a dialog nobody "
                                   f"answered? answers {list(answers)})")
         if helper:
             helper_status = self.wine.finish(helper, DIALOG_TIMEOUT + 30, "the dialog helper")
             assert helper_status == 0, f"could not answer {answers}: {read_report(dialog_file)}"
         self.await_files([report_file] if expect_start else [])
-        assert status == 0, f"the launcher exited with {status}"
+        assert_exited_well(status, log)
         return Launch(status, self.dialogs(dialog_file, log), read_report(report_file))
 
     def launch_together(self, count):
-        """Starts `count` launchers at once; their exit statuses and reports."""
+        """Starts `count` launchers at once; once each exited with 0, their reports."""
         self.runs += 1
         reports = [self.folder / f"run{self.runs}-simulator-{n}.txt" for n in range(count)]
-        launchers = [self.wine.start(["CirrovaneXR.exe"], self.folder,
-                                     self.folder / f"run{self.runs}-launcher-{n}.log",
+        logs = [self.folder / f"run{self.runs}-launcher-{n}.log" for n in range(count)]
+        launchers = [self.wine.start(["CirrovaneXR.exe"], self.folder, log,
                                      CIRROVANE_E2E_REPORT=self.windows(report))
-                     for n, report in enumerate(reports)]
-        statuses = [self.wine.finish(launcher, LAUNCH_TIMEOUT, "a launcher")
-                    for launcher in launchers]
+                     for log, report in zip(logs, reports)]
+        for launcher, log in zip(launchers, logs):
+            assert_exited_well(self.wine.finish(launcher, LAUNCH_TIMEOUT, "a launcher"), log)
         self.await_files(reports)
-        return statuses, [read_report(report) for report in reports]
+        return [read_report(report) for report in reports]
 
     @staticmethod
     def await_files(files):
@@ -474,6 +477,12 @@ class Case:
         for log_file in sorted(self.folder.glob("*.log")):
             lines.append(f"{log_file.name}: {log_file.read_text(errors='replace')[-2000:]}")
         return "\n".join(lines)
+
+
+def assert_exited_well(status, log):
+    """The launcher returns 0 on every path: any other status is Wine's, told by its log."""
+    told = log.read_text(errors="replace")[-4000:]
+    assert status == 0, f"the launcher exited with {status}; its log:\n{told}"
 
 
 def assert_dialog(dialog, text, buttons, topmost=False):

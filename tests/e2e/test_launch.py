@@ -163,10 +163,9 @@ def test_launchers_started_together_lose_nothing(case, count):
         case.write_settings({SETTINGS: original})
         case.settings_file(".bak").unlink(missing_ok=True)
         with reading_in_a_loop(case.settings_file(), is_whole) as reads:
-            statuses, reports = case.launch_together(count)
+            reports = case.launch_together(count)
         print(f"{count} launchers: {reads}")
         assert (reads["missing"], reads["partial"]) == (0, 0), reads
-        assert statuses == [0] * count
         assert all(reports), "every simulator started"
         assert all("settings" in report for report in reports), "and could open its settings"
         # The backup holds the original or another launcher's write.
