@@ -99,20 +99,22 @@ def test_a_zeroed_file_gets_its_settings_back_from_a_good_backup(case):
     assert case.leftovers() == []
 
 
-def test_a_linked_settings_file_stays_a_link_and_its_target_is_written(case):
+def test_a_linked_settings_file_and_backup_stay_links_and_their_targets_are_written(case):
     case.install()
     synced = case.folder / "Synced"
     synced.mkdir()
-    target = synced / SETTINGS
+    target, backup = synced / SETTINGS, synced / "backup"
     target.write_bytes(EXISTING_SETTINGS)
+    backup.write_bytes(b"older")
     case.settings_folder.mkdir(parents=True)
     case.settings_file().symlink_to(target)
+    case.settings_file(".bak").symlink_to(backup)
     run = case.launch()
-    assert case.settings_file().is_symlink()
+    assert case.settings_file().is_symlink() and case.settings_file(".bak").is_symlink()
     assert sections_of(target.read_bytes()) == with_vr_forced(EXISTING_SECTIONS)
     assert run.settings_seen() == target.read_bytes()
-    assert case.settings_file(".bak").read_bytes() == EXISTING_SETTINGS
-    assert os.listdir(synced) == [SETTINGS]
+    assert backup.read_bytes() == EXISTING_SETTINGS
+    assert sorted(os.listdir(synced)) == ["backup", SETTINGS]
     assert case.leftovers() == []
 
 
