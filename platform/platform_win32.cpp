@@ -176,8 +176,7 @@ ErrorNumber RoamingAppDataFolder(boost::filesystem::path* found) {
   const HRESULT result =
       ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
   // Without it the settings would land in whatever the current folder is.
-  if (FAILED(result) && HRESULT_FACILITY(result) == FACILITY_WIN32) return HRESULT_CODE(result);
-  if (FAILED(result)) return static_cast<ErrorNumber>(result);  // Described as it is.
+  if (FAILED(result)) return ErrorNumberOf(static_cast<ErrorNumber>(result));
   if (folder[0] == L'\0') return ERROR_PATH_NOT_FOUND;
   *found = folder;
   return 0;

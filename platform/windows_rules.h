@@ -96,6 +96,12 @@ std::uint32_t NameInFirstForm(Name name) {
   return std::any_of(kFinalNameForms + 1, std::end(kFinalNameForms), names) ? 0 : error;
 }
 
+// The Win32 error number in a failed HRESULT, or the whole HRESULT where it
+// has none (E_FAIL): FormatMessageW describes either.
+inline std::uint32_t ErrorNumberOf(std::uint32_t result) {
+  return (result >> 16 & 0x1FFF) == 7 ? result & 0xFFFF : result;  // FACILITY_WIN32
+}
+
 // Whether Windows reads `path` as a device path rather than a file's:
 // "\\.\", "\\?\" or the native "\??\".
 inline bool IsDevicePath(std::wstring_view path) {

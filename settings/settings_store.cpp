@@ -193,10 +193,8 @@ bool IsUnicodeText(std::string_view bytes) {
       std::string text;  // The ASCII units as they are, any other as a letter.
       for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
         std::uint32_t unit = 0;
-        for (std::size_t i = 0; i < width; ++i) {
-          unit =
-              unit << 8 | static_cast<unsigned char>(bytes[at + (bigEndian ? i : width - 1 - i)]);
-        }
+        for (std::size_t i = 0; i < width; ++i)
+          unit = unit << 8 | static_cast<std::uint8_t>(bytes[at + (bigEndian ? i : width - 1 - i)]);
         if (unit == 0) break;
         text += unit < 0x80 ? static_cast<char>(unit) : 'x';
       }
@@ -313,9 +311,8 @@ void SettingsStore::WriteFile() {
   // keeps a rename whole, so a kill or a crash leaves each file old or new;
   // FAT32 and exFAT keep none, and a crash during a rename may lose the file.
   NewFile newBackup;  // By the same road, tried once.
-  if (nextBackup && !backupStays && WriteNewFile(backup, *nextBackup, 0, &newBackup) == 0) {
+  if (nextBackup && !backupStays && WriteNewFile(backup, *nextBackup, 0, &newBackup) == 0)
     PutInPlace(newBackup, backup, 0);
-  }
   if (const ErrorNumber unplaced = PutInPlace(created, target, deadline)) {
     ThrowFor(Step::Rename, About::File, path, unplaced);
   }
