@@ -400,8 +400,10 @@ class Case:
         launchers = [self.wine.start(["CirrovaneXR.exe"], self.folder, log,
                                      CIRROVANE_E2E_REPORT=self.windows(report))
                      for log, report in zip(logs, reports)]
-        for launcher, log in zip(launchers, logs):
-            assert_exited_well(self.wine.finish(launcher, LAUNCH_TIMEOUT, "a launcher"), log)
+        statuses = [self.wine.finish(launcher, LAUNCH_TIMEOUT, "a launcher")
+                    for launcher in launchers]
+        for status, log in zip(statuses, logs):
+            assert_exited_well(status, log)
         self.await_files(reports)
         return [read_report(report) for report in reports]
 
