@@ -132,8 +132,6 @@ TEST(ErrorNumberOf, OnlyAWin32HresultGivesItsLowWord) {
   EXPECT_EQ(platform::ErrorNumberOf(0x80004005), 0x80004005u);  // E_FAIL
 }
 
-// A link's target named by drive letter, else by the volume's GUID (a volume
-// mounted in a folder), else as opened (a share that will not normalise).
 TEST(FinalName, OtherFormsAreAskedInTurnAndTheFirstFailureIsTold) {
   using Answers = std::vector<std::uint32_t>;
   for (const Answers& answers :

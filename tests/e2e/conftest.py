@@ -156,12 +156,10 @@ class Wine:
 
     def env(self, **extra):
         env = {key: value for key, value in os.environ.items() if key != "SteamAppId"}
-        # Wine's own error messages stay in each program's log, so that a
-        # failure of Wine is told from one of the program.
-        env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch,
-                   WINEDEBUG="-all,err+all",
-                   # No offer to install Mono and Gecko; no crash debugger, which would
-                   # wait at its dialog for nobody; UTF-8 file names whatever the locale.
+        # Wine's own errors stay in each log; no offer to install Mono and Gecko;
+        # no crash debugger, which would wait at its dialog for nobody; UTF-8 file
+        # names whatever the locale.
+        env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch, WINEDEBUG="-all,err+all",
                    WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", LC_ALL="C.UTF-8")
         env.update(extra)
         if self.display:
